@@ -1,0 +1,37 @@
+#include "platform/Clock.h"
+
+#include <QTime>
+
+#include <atomic>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::mutex clockMutex;
+std::optional<QDateTime> fixedNow;
+
+} // namespace
+
+QDateTime Clock::now() {
+    std::lock_guard lock(clockMutex);
+    if (fixedNow)
+        return fixedNow->toLocalTime();
+    return QDateTime::currentDateTime();
+}
+
+QDate Clock::today() {
+    return now().date();
+}
+
+QDateTime Clock::todayNoon() {
+    // On a day whose noon does not exist (never in practice) Qt moves it forward.
+    return QDateTime(today(), QTime(12, 0), Qt::LocalTime);
+}
+
+void Clock::setFixedNow(std::optional<QDateTime> instant) {
+    std::lock_guard lock(clockMutex);
+    fixedNow = std::move(instant);
+}
+
+} // namespace platform

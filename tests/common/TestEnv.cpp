@@ -1,0 +1,85 @@
+#include "common/TestEnv.h"
+
+#include "platform/Log.h"
+
+#include <QDir>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace testenv {
+namespace {
+
+std::unique_ptr<QTemporaryDir>& tree() {
+    static std::unique_ptr<QTemporaryDir> t;
+    return t;
+}
+
+void setEnv(const char* name, const QString& value) {
+    qputenv(name, QFile::encodeName(value));
+}
+
+} // namespace
+
+void isolateHome() {
+    if (tree())
+        return;
+    tree() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quillo-test-XXXXXX"));
+    if (!tree()->isValid())
+        std::abort();
+    const QString root = tree()->path();
+    for (const char* sub : {"home", "home/.local/share", "home/.config", "home/.cache"})
+        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+    setEnv("HOME", root + QStringLiteral("/home"));
+    setEnv("XDG_DATA_HOME", dataHome());
+    setEnv("XDG_CONFIG_HOME", configHome());
+    setEnv("XDG_CACHE_HOME", root + QStringLiteral("/home/.cache"));
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        setTimeZone("Europe/Berlin");
+}
+
+QString home() {
+    return tree()->path() + QStringLiteral("/home");
+}
+
+QString dataHome() {
+    return home() + QStringLiteral("/.local/share");
+}
+
+QString configHome() {
+    return home() + QStringLiteral("/.config");
+}
+
+void setTimeZone(const QByteArray& tz) {
+    qputenv("TZ", tz);
+    tzset();
+}
+
+LogRecorder::LogRecorder() {
+    platform::setLogCapture([this](const QString& line) {
+        std::lock_guard lock(m_mutex);
+        m_lines.append(line);
+    });
+}
+
+LogRecorder::~LogRecorder() {
+    platform::setLogCapture({});
+}
+
+QStringList LogRecorder::lines() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+}
+
+bool LogRecorder::contains(const QString& line) const {
+    std::lock_guard lock(m_mutex);
+    return m_lines.contains(line);
+}
+
+void LogRecorder::clear() {
+    std::lock_guard lock(m_mutex);
+    m_lines.clear();
+}
+
+} // namespace testenv

@@ -1,0 +1,122 @@
+#include "common/TestEnv.h"
+
+#include "platform/Clock.h"
+#include "platform/Folders.h"
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+#include "platform/TextFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+using platform::PropertyList;
+
+class TestPlatformCore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void propertyListRoundTrip_data() {
+        QTest::addColumn<int>("format");
+        QTest::newRow("xml") << int(PropertyList::Format::Xml);
+        QTest::newRow("binary") << int(PropertyList::Format::Binary);
+    }
+
+    void propertyListRoundTrip() {
+        QFETCH(int, format);
+        QVariantMap node{{"Type", "CALSourceNode"}, {"Selection", 0}, {"Name", QString::fromUtf8("Küche ✓")}};
+        const QDateTime stamp(QDate(2007, 1, 10), QTime(12, 0), QTimeZone::utc());
+        QVariantMap root{{"List", QVariantList{node, QVariantMap{{"Subnodes", QVariantList{}}}}},
+                         {"Flag", true},
+                         {"Negative", -42},
+                         {"Real", 2.5},
+                         {"Data", QByteArray("\x00\x01\xff", 3)},
+                         {"When", stamp}};
+        const std::optional<QByteArray> bytes =
+            PropertyList::toData(root, PropertyList::Format(format));
+        QVERIFY(bytes);
+        const std::optional<QVariant> back = PropertyList::fromData(*bytes);
+        QVERIFY(back);
+        const QVariantMap map = back->toMap();
+        QCOMPARE(map.value("Flag").typeId(), QMetaType::Bool);
+        QCOMPARE(map.value("Flag").toBool(), true);
+        QCOMPARE(map.value("Negative").toLongLong(), -42);
+        QCOMPARE(map.value("Real").toDouble(), 2.5);
+        QCOMPARE(map.value("Data").toByteArray(), QByteArray("\x00\x01\xff", 3));
+        QCOMPARE(map.value("When").toDateTime(), stamp);
+        const QVariantList list = map.value("List").toList();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list.at(0).toMap().value("Name").toString(), QString::fromUtf8("Küche ✓"));
+        QCOMPARE(list.at(0).toMap().value("Selection").toInt(), 0);
+    }
+
+    void propertyListRejectsMalformedInput_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("text") << QByteArray("hello, world");
+        QTest::newRow("truncated xml")
+            << QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>List</key><arr");
+        QTest::newRow("truncated binary") << QByteArray("bplist00\xd1\x01\x02", 11);
+        QTest::newRow("nul bytes") << QByteArray(64, '\0');
+    }
+
+    void propertyListRejectsMalformedInput() {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!PropertyList::fromData(bytes));
+    }
+
+    void dictionaryFromFileNeedsADictionary() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("array.plist");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(*PropertyList::toData(QVariantList{1, 2}));
+        f.close();
+        QVERIFY(PropertyList::fromFile(path));
+        QVERIFY(!PropertyList::dictionaryFromFile(path));
+        QVERIFY(!PropertyList::dictionaryFromFile(dir.filePath("missing.plist")));
+        QVERIFY(!PropertyList::dictionaryFromFile(dir.path())); // a folder is no file
+    }
+
+    void strictUtf8() {
+        QCOMPARE(*platform::decodeUtf8("caf\xc3\xa9"), QString::fromUtf8("café"));
+        QVERIFY(!platform::decodeUtf8("caf\xe9"));             // Latin-1 byte
+        QVERIFY(!platform::decodeUtf8("abc\xe2\x82"));         // cut multi-byte sequence
+        QVERIFY(!platform::decodeUtf8("\xed\xa0\x80"));        // encoded surrogate
+        const std::optional<QString> bom = platform::decodeUtf8("\xef\xbb\xbf" "BEGIN");
+        QVERIFY(bom);
+        QCOMPARE(*bom, QString(QChar(0xFEFF)) + "BEGIN"); // kept, so a rewrite keeps it
+        QVERIFY(!platform::readUtf8File("/nonexistent/quillo/file.ics"));
+    }
+
+    void logCaptureSeesLines() {
+        testenv::LogRecorder recorder;
+        platform::NSLog("Quillo :: test :: one");
+        QCOMPARE(recorder.lines(), QStringList{"Quillo :: test :: one"});
+    }
+
+    void applicationSupportFollowsXdg() {
+        QCOMPARE(platform::applicationSupportFolder(), testenv::dataHome());
+    }
+
+    void clockTodayNoonFollowsTimeZone() {
+        testenv::setTimeZone("America/New_York");
+        // 03:30 UTC on 11 March 2007 is still 10 March in New York.
+        platform::Clock::setFixedNow(QDateTime(QDate(2007, 3, 11), QTime(3, 30), QTimeZone::utc()));
+        QCOMPARE(platform::Clock::today(), QDate(2007, 3, 10));
+        QCOMPARE(platform::Clock::todayNoon().toUTC(),
+                 QDateTime(QDate(2007, 3, 10), QTime(17, 0), QTimeZone::utc()));
+        // 11 March 2007 is the spring-forward day: noon is then UTC-4.
+        platform::Clock::setFixedNow(QDateTime(QDate(2007, 3, 11), QTime(15, 0), QTimeZone::utc()));
+        QCOMPARE(platform::Clock::todayNoon().toUTC(),
+                 QDateTime(QDate(2007, 3, 11), QTime(16, 0), QTimeZone::utc()));
+        platform::Clock::setFixedNow(std::nullopt);
+        testenv::setTimeZone("Europe/Berlin");
+        QVERIFY(qAbs(platform::Clock::now().secsTo(QDateTime::currentDateTime())) < 5);
+    }
+};
+
+QUILLO_TEST_MAIN_CORE(TestPlatformCore)
+#include "tst_platformcore.moc"
