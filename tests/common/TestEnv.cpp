@@ -25,7 +25,8 @@ void setEnv(const char* name, const QString& value) {
 void isolateHome() {
     if (tree())
         return;
-    tree() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quillo-test-XXXXXX"));
+    tree() =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quillo-test-XXXXXX"));
     if (!tree()->isValid())
         std::abort();
     const QString root = tree()->path();

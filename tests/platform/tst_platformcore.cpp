@@ -26,7 +26,8 @@ private slots:
 
     void propertyListRoundTrip() {
         QFETCH(int, format);
-        QVariantMap node{{"Type", "CALSourceNode"}, {"Selection", 0}, {"Name", QString::fromUtf8("Küche ✓")}};
+        QVariantMap node{
+            {"Type", "CALSourceNode"}, {"Selection", 0}, {"Name", QString::fromUtf8("Küche ✓")}};
         const QDateTime stamp(QDate(2007, 1, 10), QTime(12, 0), QTimeZone::utc());
         QVariantMap root{{"List", QVariantList{node, QVariantMap{{"Subnodes", QVariantList{}}}}},
                          {"Flag", true},
@@ -56,8 +57,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("text") << QByteArray("hello, world");
-        QTest::newRow("truncated xml")
-            << QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>List</key><arr");
+        QTest::newRow("truncated xml") << QByteArray(
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>List</key><arr");
         QTest::newRow("truncated binary") << QByteArray("bplist00\xd1\x01\x02", 11);
         QTest::newRow("nul bytes") << QByteArray(64, '\0');
     }
@@ -82,10 +83,11 @@ private slots:
 
     void strictUtf8() {
         QCOMPARE(*platform::decodeUtf8("caf\xc3\xa9"), QString::fromUtf8("café"));
-        QVERIFY(!platform::decodeUtf8("caf\xe9"));             // Latin-1 byte
-        QVERIFY(!platform::decodeUtf8("abc\xe2\x82"));         // cut multi-byte sequence
-        QVERIFY(!platform::decodeUtf8("\xed\xa0\x80"));        // encoded surrogate
-        const std::optional<QString> bom = platform::decodeUtf8("\xef\xbb\xbf" "BEGIN");
+        QVERIFY(!platform::decodeUtf8("caf\xe9"));      // Latin-1 byte
+        QVERIFY(!platform::decodeUtf8("abc\xe2\x82"));  // cut multi-byte sequence
+        QVERIFY(!platform::decodeUtf8("\xed\xa0\x80")); // encoded surrogate
+        const std::optional<QString> bom = platform::decodeUtf8("\xef\xbb\xbf"
+                                                                "BEGIN");
         QVERIFY(bom);
         QCOMPARE(*bom, QString(QChar(0xFEFF)) + "BEGIN"); // kept, so a rewrite keeps it
         QVERIFY(!platform::readUtf8File("/nonexistent/quillo/file.ics"));
