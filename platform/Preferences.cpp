@@ -1,0 +1,251 @@
+#include "platform/Preferences.h"
+
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileDevice>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+// One lock around every use of the domains, so that the merge in writePlist sees
+// exactly the keys this process changed. Recursive because QSettings calls back
+// into writePlist while a synchronisation holds it.
+std::recursive_mutex& domainMutex() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+// What this process changed in a file since it last wrote it.
+struct PendingChanges {
+    QSet<QString> keys;
+    bool replaceAll = false;
+};
+
+std::map<QString, PendingChanges>& pendingByFile() {
+    static std::map<QString, PendingChanges> p;
+    return p;
+}
+
+bool readPlist(QIODevice& device, QSettings::SettingsMap& map) {
+    const QByteArray bytes = device.readAll();
+    if (bytes.trimmed().isEmpty())
+        return true;
+    const std::optional<QVariant> root = PropertyList::fromData(bytes);
+    if (!root || root->typeId() != QMetaType::QVariantMap)
+        return false;
+    const QVariantMap dict = root->toMap();
+    for (auto it = dict.cbegin(); it != dict.cend(); ++it)
+        map.insert(it.key(), it.value());
+    return true;
+}
+
+// QSettings skips rereading a file whose size and time stamp look unchanged, and the
+// file system's time stamps are coarse: a quick write by another process can go
+// unseen, and QSettings would then write its stale copy of that process's keys.
+// So the merge is redone here, under the file lock QSettings holds: the file as it
+// is now, with only the keys this process changed taken from QSettings' map.
+bool writePlist(QIODevice& device, const QSettings::SettingsMap& map) {
+    std::lock_guard lock(domainMutex());
+    QVariantMap result;
+    const auto* file = qobject_cast<QFileDevice*>(&device);
+    const QString path = file ? QFileInfo(file->fileName()).absoluteFilePath() : QString();
+    auto pending = pendingByFile().find(path);
+    if (path.isEmpty() || pending == pendingByFile().end() || pending->second.replaceAll) {
+        result = map;
+    } else {
+        if (QFileInfo::exists(path)) {
+            const std::optional<QByteArray> onDisk = [&]() -> std::optional<QByteArray> {
+                QFile f(path);
+                if (!f.open(QIODevice::ReadOnly))
+                    return std::nullopt;
+                return f.readAll();
+            }();
+            QVariantMap current;
+            bool readable = false;
+            if (onDisk) {
+                if (onDisk->trimmed().isEmpty()) {
+                    readable = true;
+                } else if (const std::optional<QVariant> root = PropertyList::fromData(*onDisk);
+                           root && root->typeId() == QMetaType::QVariantMap) {
+                    current = root->toMap();
+                    readable = true;
+                }
+            }
+            if (!readable) {
+                // Keep what cannot be read instead of writing over it.
+                const QString keep = path + QStringLiteral(".unreadable");
+                QFile::remove(keep);
+                if (!QFile::copy(path, keep))
+                    return false;
+                NSLog(QStringLiteral("Quillo :: Preferences :: %1 is not a property list; kept "
+                                     "as %2")
+                          .arg(path, keep));
+            }
+            result = current;
+        }
+        for (const QString& key : std::as_const(pending->second.keys)) {
+            const auto it = map.constFind(key);
+            if (it != map.cend())
+                result.insert(key, it.value());
+            else
+                result.remove(key);
+        }
+    }
+    const std::optional<QByteArray> bytes =
+        PropertyList::toData(QVariant(result), PropertyList::Format::Xml);
+    if (!bytes)
+        return false;
+    return device.write(*bytes) == bytes->size();
+}
+
+QSettings::Format plistFormat() {
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("plist"), readPlist, writePlist);
+    return format;
+}
+
+class DomainSettings : public QSettings {
+public:
+    // Constructing reads the file (and writes what any other object of this process
+    // left pending in it): QSettings synchronises on creation.
+    explicit DomainSettings(const QString& path, bool syncOnDestruction)
+        : QSettings(path, plistFormat()), m_syncOnDestruction(syncOnDestruction) {}
+    ~DomainSettings() override {
+        if (m_syncOnDestruction) {
+            std::lock_guard lock(domainMutex());
+            sync();
+        }
+    }
+    DomainSettings(const DomainSettings&) = delete;
+    DomainSettings& operator=(const DomainSettings&) = delete;
+
+protected:
+    // Writes happen when the caller synchronises, never behind its back from the
+    // event loop (that would bypass the lock the merge relies on).
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::UpdateRequest)
+            return true;
+        return QSettings::event(e);
+    }
+
+private:
+    bool m_syncOnDestruction;
+};
+
+bool validDomainName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
+    return pattern.match(name).hasMatch();
+}
+
+// The calling thread's QSettings for a domain, created on first use.
+DomainSettings* settingsFor(const QString& applicationID) {
+    if (!validDomainName(applicationID)) {
+        NSLog(QStringLiteral("Quillo :: Preferences :: invalid domain name \"%1\"")
+                  .arg(applicationID));
+        return nullptr;
+    }
+    thread_local std::map<QString, std::unique_ptr<DomainSettings>> perThread;
+    const QString path = preferencesFilePath(applicationID);
+    auto it = perThread.find(path);
+    if (it == perThread.end())
+        it = perThread.emplace(path, std::make_unique<DomainSettings>(path, true)).first;
+    return it->second.get();
+}
+
+bool synchronize(const QString& applicationID) {
+    if (!settingsFor(applicationID))
+        return false;
+    const QString path = preferencesFilePath(applicationID);
+    // A fresh object: its status tells about this synchronisation alone (a QSettings
+    // keeps the first error it ever met).
+    DomainSettings probe(path, false);
+    const QSettings::Status status = probe.status();
+    if (status == QSettings::NoError) {
+        pendingByFile().erase(path);
+        return true;
+    }
+    NSLog(QStringLiteral("Quillo :: Preferences :: could not synchronise %1 (%2)")
+              .arg(path, status == QSettings::FormatError ? QStringLiteral("unreadable file")
+                                                          : QStringLiteral("access error")));
+    return false;
+}
+
+} // namespace
+
+QString preferencesFilePath(const QString& applicationID) {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QStringLiteral("/.config");
+    return QDir::cleanPath(QDir(folder).absolutePath()) + QLatin1Char('/') + applicationID +
+           QStringLiteral(".plist");
+}
+
+void CFPreferencesSetAppValue(const QString& key, const std::optional<QVariant>& value,
+                              const QString& applicationID) {
+    std::lock_guard lock(domainMutex());
+    DomainSettings* settings = settingsFor(applicationID);
+    if (!settings || key.isEmpty())
+        return;
+    if (value)
+        settings->setValue(key, *value);
+    else
+        settings->remove(key);
+    pendingByFile()[preferencesFilePath(applicationID)].keys.insert(key);
+}
+
+std::optional<QVariant> CFPreferencesCopyAppValue(const QString& key,
+                                                  const QString& applicationID) {
+    std::lock_guard lock(domainMutex());
+    DomainSettings* settings = settingsFor(applicationID);
+    if (!settings || key.isEmpty())
+        return std::nullopt;
+    const QVariant value = settings->value(key);
+    if (!value.isValid())
+        return std::nullopt;
+    return value;
+}
+
+bool CFPreferencesAppSynchronize(const QString& applicationID) {
+    std::lock_guard lock(domainMutex());
+    return synchronize(applicationID);
+}
+
+std::optional<QVariantMap> persistentDomainForName(const QString& domainName) {
+    std::lock_guard lock(domainMutex());
+    DomainSettings* settings = settingsFor(domainName);
+    if (!settings)
+        return std::nullopt;
+    synchronize(domainName);
+    QVariantMap domain;
+    const QStringList keys = settings->allKeys();
+    for (const QString& key : keys)
+        domain.insert(key, settings->value(key));
+    return domain;
+}
+
+bool setPersistentDomain(const QVariantMap& domain, const QString& domainName) {
+    std::lock_guard lock(domainMutex());
+    DomainSettings* settings = settingsFor(domainName);
+    if (!settings)
+        return false;
+    settings->clear();
+    for (auto it = domain.cbegin(); it != domain.cend(); ++it)
+        settings->setValue(it.key(), it.value());
+    pendingByFile()[preferencesFilePath(domainName)].replaceAll = true;
+    return synchronize(domainName);
+}
+
+} // namespace platform

@@ -1,0 +1,297 @@
+#include "shared/QL_Preferences.h"
+
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/Log.h"
+#include "platform/Preferences.h"
+
+#include <cmath>
+#include <limits>
+
+const QString QLPreferencesDidChangeNotification =
+    QStringLiteral("com.orvane.quillo.PreferencesDidChange");
+const QString kQLApplicationID = QStringLiteral("com.orvane.quillo");
+
+namespace {
+
+// The number's value as a 32-bit integer; nothing for what is not a number or
+// does not fit.
+std::optional<qint64> integerValue(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool() ? 1 : 0;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return value.toLongLong();
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        if (value.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
+            return std::nullopt;
+        return value.toLongLong();
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = value.toDouble();
+        if (!std::isfinite(d) || d < double(std::numeric_limits<qint64>::min()) ||
+            d > double(std::numeric_limits<qint64>::max()))
+            return std::nullopt;
+        return qint64(std::trunc(d));
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+QL_Preferences& QL_Preferences::sharedPreferences() {
+    static QL_Preferences* shared = new QL_Preferences;
+    return *shared;
+}
+
+void QL_Preferences::setObject(const QVariant& value, const QString& key) {
+    platform::CFPreferencesSetAppValue(key, value, kQLApplicationID);
+    if (!platform::CFPreferencesAppSynchronize(kQLApplicationID))
+        platform::NSLog(
+            QStringLiteral("Quillo :: setObject :: Could not save the setting %1").arg(key));
+    platform::DistributedNotificationCenter::defaultCenter().postNotificationName(
+        QLPreferencesDidChangeNotification, kQLApplicationID);
+}
+
+std::optional<QVariant> QL_Preferences::objectForKey(const QString& key) const {
+    return platform::CFPreferencesCopyAppValue(key, kQLApplicationID);
+}
+
+bool QL_Preferences::boolForKey(const QString& key, bool defaultValue) const {
+    const std::optional<QVariant> value = objectForKey(key);
+    if (!value)
+        return defaultValue;
+    // A fraction such as 0.5 is true although it truncates to 0.
+    if (value->typeId() == QMetaType::Double || value->typeId() == QMetaType::Float) {
+        const double d = value->toDouble();
+        return std::isnan(d) ? defaultValue : d != 0;
+    }
+    const std::optional<qint64> number = integerValue(*value);
+    return number ? *number != 0 : defaultValue;
+}
+
+int QL_Preferences::intForKey(const QString& key, int defaultValue) const {
+    const std::optional<QVariant> value = objectForKey(key);
+    if (!value)
+        return defaultValue;
+    const std::optional<qint64> number = integerValue(*value);
+    if (!number || *number < std::numeric_limits<int>::min() ||
+        *number > std::numeric_limits<int>::max())
+        return defaultValue;
+    return int(*number);
+}
+
+bool QL_Preferences::useSmallFontSize() const {
+    return boolForKey(QStringLiteral("useSmallFontSize"), false);
+}
+
+void QL_Preferences::setUseSmallFontSize(bool value) {
+    setObject(QVariant(value), QStringLiteral("useSmallFontSize"));
+}
+
+int QL_Preferences::sortOrder() const {
+    return intForKey(QStringLiteral("sortOrder"), 0);
+}
+
+void QL_Preferences::setSortOrder(int value) {
+    setObject(QVariant(value), QStringLiteral("sortOrder"));
+}
+
+bool QL_Preferences::showDueDates() const {
+    return boolForKey(QStringLiteral("showDueDates"), false);
+}
+
+void QL_Preferences::setShowDueDates(bool value) {
+    setObject(QVariant(value), QStringLiteral("showDueDates"));
+}
+
+bool QL_Preferences::showLabels() const {
+    return boolForKey(QStringLiteral("showLabels"), true);
+}
+
+void QL_Preferences::setShowLabels(bool value) {
+    setObject(QVariant(value), QStringLiteral("showLabels"));
+}
+
+bool QL_Preferences::showTooltips() const {
+    return boolForKey(QStringLiteral("showTooltips"), true);
+}
+
+void QL_Preferences::setShowTooltips(bool value) {
+    setObject(QVariant(value), QStringLiteral("showTooltips"));
+}
+
+int QL_Preferences::informationalIcons() const {
+    return intForKey(QStringLiteral("informationalIcons"), 1);
+}
+
+void QL_Preferences::setInformationalIcons(int value) {
+    setObject(QVariant(value), QStringLiteral("informationalIcons"));
+}
+
+bool QL_Preferences::highlightOverdueItems() const {
+    return boolForKey(QStringLiteral("highlightOverdueItems"), false);
+}
+
+void QL_Preferences::setHighlightOverdueItems(bool value) {
+    setObject(QVariant(value), QStringLiteral("highlightOverdueItems"));
+}
+
+bool QL_Preferences::colorItemsByCalendarColor() const {
+    return boolForKey(QStringLiteral("colorItemsByCalendarColor"), false);
+}
+
+void QL_Preferences::setColorItemsByCalendarColor(bool value) {
+    setObject(QVariant(value), QStringLiteral("colorItemsByCalendarColor"));
+}
+
+bool QL_Preferences::warnWhenRemovingItems() const {
+    return boolForKey(QStringLiteral("warnWhenRemovingItems"), true);
+}
+
+void QL_Preferences::setWarnWhenRemovingItems(bool value) {
+    setObject(QVariant(value), QStringLiteral("warnWhenRemovingItems"));
+}
+
+bool QL_Preferences::hideToDoItemsAfterCompletion() const {
+    return boolForKey(QStringLiteral("hideToDoItemsAfterCompletion"), false);
+}
+
+void QL_Preferences::setHideToDoItemsAfterCompletion(bool value) {
+    setObject(QVariant(value), QStringLiteral("hideToDoItemsAfterCompletion"));
+}
+
+int QL_Preferences::numberOfDaysAfterCompletion() const {
+    return intForKey(QStringLiteral("numberOfDaysAfterCompletion"), 7);
+}
+
+void QL_Preferences::setNumberOfDaysAfterCompletion(int value) {
+    setObject(QVariant(value), QStringLiteral("numberOfDaysAfterCompletion"));
+}
+
+bool QL_Preferences::showToDoItemsDue() const {
+    return boolForKey(QStringLiteral("showToDoItemsDue"), false);
+}
+
+void QL_Preferences::setShowToDoItemsDue(bool value) {
+    setObject(QVariant(value), QStringLiteral("showToDoItemsDue"));
+}
+
+int QL_Preferences::numberOfDaysBeforeDue() const {
+    return intForKey(QStringLiteral("numberOfDaysBeforeDue"), 7);
+}
+
+void QL_Preferences::setNumberOfDaysBeforeDue(int value) {
+    setObject(QVariant(value), QStringLiteral("numberOfDaysBeforeDue"));
+}
+
+int QL_Preferences::menuIconImage() const {
+    return intForKey(QStringLiteral("menuIconImage"), 0);
+}
+
+void QL_Preferences::setMenuIconImage(int value) {
+    setObject(QVariant(value), QStringLiteral("menuIconImage"));
+}
+
+bool QL_Preferences::checkForUpdatesOnLaunch() const {
+    return boolForKey(QStringLiteral("checkForUpdatesOnLaunch"), true);
+}
+
+void QL_Preferences::setCheckForUpdatesOnLaunch(bool value) {
+    setObject(QVariant(value), QStringLiteral("checkForUpdatesOnLaunch"));
+}
+
+bool QL_Preferences::useOpenMenuKey() const {
+    return boolForKey(QStringLiteral("useOpenMenuKey"), false);
+}
+
+void QL_Preferences::setUseOpenMenuKey(bool value) {
+    setObject(QVariant(value), QStringLiteral("useOpenMenuKey"));
+}
+
+int QL_Preferences::openMenuKey() const {
+    return intForKey(QStringLiteral("openMenuKey"), 49);
+}
+
+void QL_Preferences::setOpenMenuKey(int value) {
+    setObject(QVariant(value), QStringLiteral("openMenuKey"));
+}
+
+int QL_Preferences::openMenuModifiers() const {
+    return intForKey(QStringLiteral("openMenuModifiers"), 0x1900);
+}
+
+void QL_Preferences::setOpenMenuModifiers(int value) {
+    setObject(QVariant(value), QStringLiteral("openMenuModifiers"));
+}
+
+int QL_Preferences::toggleStatusModifier() const {
+    return intForKey(QStringLiteral("toggleStatusModifier"), 2);
+}
+
+void QL_Preferences::setToggleStatusModifier(int value) {
+    setObject(QVariant(value), QStringLiteral("toggleStatusModifier"));
+}
+
+int QL_Preferences::removeToDoModifier() const {
+    return intForKey(QStringLiteral("removeToDoModifier"), 1);
+}
+
+void QL_Preferences::setRemoveToDoModifier(int value) {
+    setObject(QVariant(value), QStringLiteral("removeToDoModifier"));
+}
+
+bool QL_Preferences::trimLongTitles() const {
+    return boolForKey(QStringLiteral("trimLongTitles"), false);
+}
+
+void QL_Preferences::setTrimLongTitles(bool value) {
+    setObject(QVariant(value), QStringLiteral("trimLongTitles"));
+}
+
+int QL_Preferences::trimLongTitlesLength() const {
+    return intForKey(QStringLiteral("trimLongTitlesLength"), 40);
+}
+
+void QL_Preferences::setTrimLongTitlesLength(int value) {
+    setObject(QVariant(value), QStringLiteral("trimLongTitlesLength"));
+}
+
+bool QL_Preferences::hideSubscribedCalendars() const {
+    return boolForKey(QStringLiteral("hideSubscribedCalendars"), false);
+}
+
+void QL_Preferences::setHideSubscribedCalendars(bool value) {
+    setObject(QVariant(value), QStringLiteral("hideSubscribedCalendars"));
+}
+
+bool QL_Preferences::dueDateOnRight() const {
+    return boolForKey(QStringLiteral("dueDateOnRight"), true);
+}
+
+void QL_Preferences::setDueDateOnRight(bool value) {
+    setObject(QVariant(value), QStringLiteral("dueDateOnRight"));
+}
+
+int QL_Preferences::internalBuildNumber() const {
+    return intForKey(QStringLiteral("internalBuildNumber"), 1);
+}
+
+void QL_Preferences::setInternalBuildNumber(int value) {
+    setObject(QVariant(value), QStringLiteral("internalBuildNumber"));
+}
+
+bool QL_Preferences::firstRun() const {
+    return boolForKey(QStringLiteral("firstRun"), true);
+}
+
+void QL_Preferences::setFirstRun(bool value) {
+    setObject(QVariant(value), QStringLiteral("firstRun"));
+}

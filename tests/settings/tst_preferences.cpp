@@ -1,0 +1,348 @@
+#include "common/TestEnv.h"
+
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/Preferences.h"
+#include "platform/PropertyList.h"
+#include "shared/QL_Preferences.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+
+#include <functional>
+
+using platform::DistributedNotificationCenter;
+
+namespace {
+
+using Getter = std::function<QVariant()>;
+using Setter = std::function<void(const QVariant&)>;
+
+struct Setting {
+    const char* key;
+    bool isBool;
+    int defaultValue;
+    Getter get;
+    Setter set;
+};
+
+#define QL_BOOL(name, setter, def)                                                                 \
+    Setting {                                                                                      \
+#name, true, def, [] { return QVariant(QL_Preferences::sharedPreferences().name()); },     \
+            [](const QVariant& v) { QL_Preferences::sharedPreferences().setter(v.toBool()); }       \
+    }
+#define QL_INT(name, setter, def)                                                                  \
+    Setting {                                                                                      \
+#name, false, def, [] { return QVariant(QL_Preferences::sharedPreferences().name()); },    \
+            [](const QVariant& v) { QL_Preferences::sharedPreferences().setter(v.toInt()); }       \
+    }
+
+const QList<Setting>& allSettings() {
+    static const QList<Setting> settings{
+        QL_BOOL(useSmallFontSize, setUseSmallFontSize, 0),
+        QL_INT(sortOrder, setSortOrder, 0),
+        QL_BOOL(showDueDates, setShowDueDates, 0),
+        QL_BOOL(showLabels, setShowLabels, 1),
+        QL_BOOL(showTooltips, setShowTooltips, 1),
+        QL_INT(informationalIcons, setInformationalIcons, 1),
+        QL_BOOL(highlightOverdueItems, setHighlightOverdueItems, 0),
+        QL_BOOL(colorItemsByCalendarColor, setColorItemsByCalendarColor, 0),
+        QL_BOOL(warnWhenRemovingItems, setWarnWhenRemovingItems, 1),
+        QL_BOOL(hideToDoItemsAfterCompletion, setHideToDoItemsAfterCompletion, 0),
+        QL_INT(numberOfDaysAfterCompletion, setNumberOfDaysAfterCompletion, 7),
+        QL_BOOL(showToDoItemsDue, setShowToDoItemsDue, 0),
+        QL_INT(numberOfDaysBeforeDue, setNumberOfDaysBeforeDue, 7),
+        QL_INT(menuIconImage, setMenuIconImage, 0),
+        QL_BOOL(checkForUpdatesOnLaunch, setCheckForUpdatesOnLaunch, 1),
+        QL_BOOL(useOpenMenuKey, setUseOpenMenuKey, 0),
+        QL_INT(openMenuKey, setOpenMenuKey, 49),
+        QL_INT(openMenuModifiers, setOpenMenuModifiers, 6400),
+        QL_INT(toggleStatusModifier, setToggleStatusModifier, 2),
+        QL_INT(removeToDoModifier, setRemoveToDoModifier, 1),
+        QL_BOOL(trimLongTitles, setTrimLongTitles, 0),
+        QL_INT(trimLongTitlesLength, setTrimLongTitlesLength, 40),
+        QL_BOOL(hideSubscribedCalendars, setHideSubscribedCalendars, 0),
+        QL_BOOL(dueDateOnRight, setDueDateOnRight, 1),
+        QL_INT(internalBuildNumber, setInternalBuildNumber, 1),
+        QL_BOOL(firstRun, setFirstRun, 1),
+    };
+    return settings;
+}
+
+const Setting& setting(const QString& key) {
+    for (const Setting& s : allSettings())
+        if (key == QLatin1String(s.key))
+            return s;
+    qFatal("no such setting");
+}
+
+QString plistPath() {
+    return platform::preferencesFilePath(kQLApplicationID);
+}
+
+std::optional<QVariantMap> fileContents() {
+    return platform::PropertyList::dictionaryFromFile(plistPath());
+}
+
+// Counts the change notifications this process receives.
+struct ChangeCounter {
+    QStringList objects;
+    bool allOnMainThread = true;
+    ChangeCounter() {
+        DistributedNotificationCenter::defaultCenter().addObserver(
+            this, QLPreferencesDidChangeNotification, [this](const QString&, const QString& o) {
+                objects.append(o);
+                allOnMainThread = allOnMainThread && QThread::currentThread() ==
+                                                         QCoreApplication::instance()->thread();
+            });
+    }
+    ~ChangeCounter() { DistributedNotificationCenter::defaultCenter().removeObserver(this); }
+    ChangeCounter(const ChangeCounter&) = delete;
+    ChangeCounter& operator=(const ChangeCounter&) = delete;
+};
+
+void emptyDomain() {
+    QVERIFY(platform::setPersistentDomain({}, kQLApplicationID));
+}
+
+QString helperPath() {
+    return QStringLiteral(QUILLO_SETTINGS_HELPER);
+}
+
+} // namespace
+
+class TestPreferences : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { emptyDomain(); }
+
+    void emptyDomainGivesEveryDefault() {
+        QCOMPARE(allSettings().size(), 26);
+        for (const Setting& s : allSettings()) {
+            const QVariant v = s.get();
+            if (s.isBool)
+                QCOMPARE(v.typeId(), QMetaType::Bool);
+            QVERIFY2(v.toInt() == s.defaultValue, s.key);
+        }
+        // Reading writes nothing.
+        QCOMPARE(fileContents().value_or(QVariantMap()), QVariantMap());
+    }
+
+    void storedValuesBeatDefaultsAndRemovalRestoresThem() {
+        for (const Setting& s : allSettings()) {
+            const QVariant other =
+                s.isBool ? QVariant(!s.defaultValue) : QVariant(s.defaultValue + 3);
+            s.set(other);
+            QVERIFY2(s.get().toInt() == other.toInt(), s.key);
+            platform::CFPreferencesSetAppValue(QString::fromLatin1(s.key), std::nullopt,
+                                               kQLApplicationID);
+            QVERIFY2(s.get().toInt() == s.defaultValue, s.key);
+        }
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(fileContents().value_or(QVariantMap{{"x", 1}}), QVariantMap());
+    }
+
+    void valuesAreStoredWithTheirPropertyListType() {
+        QL_Preferences::sharedPreferences().setUseSmallFontSize(true);
+        QL_Preferences::sharedPreferences().setShowLabels(false);
+        QL_Preferences::sharedPreferences().setSortOrder(9);
+        QL_Preferences::sharedPreferences().setOpenMenuModifiers(-5);
+        QFile file(plistPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        QVERIFY(xml.contains("<key>useSmallFontSize</key>\n\t<true/>"));
+        QVERIFY(xml.contains("<key>showLabels</key>\n\t<false/>"));
+        QVERIFY(xml.contains("<key>sortOrder</key>\n\t<integer>9</integer>"));
+        QVERIFY(xml.contains("<key>openMenuModifiers</key>\n\t<integer>-5</integer>"));
+        // A sort order outside the five is kept as it is.
+        QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 9);
+        QCOMPARE(QL_Preferences::sharedPreferences().openMenuModifiers(), -5);
+    }
+
+    void otherKindsOfValuesAreCoerced_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("integer 0 under a Boolean key") << "showLabels" << QVariant(0) << 0;
+        QTest::newRow("integer 5 under a Boolean key") << "useSmallFontSize" << QVariant(5) << 1;
+        QTest::newRow("Boolean YES under an integer key") << "sortOrder" << QVariant(true) << 1;
+        QTest::newRow("Boolean NO under an integer key") << "openMenuKey" << QVariant(false) << 0;
+        QTest::newRow("real under an integer key")
+            << "trimLongTitlesLength" << QVariant(12.9) << 12;
+        QTest::newRow("fraction under a Boolean key") << "firstRun" << QVariant(0.25) << 1;
+        QTest::newRow("text under a Boolean key reads as the default")
+            << "warnWhenRemovingItems" << QVariant(QStringLiteral("NO")) << 1;
+        QTest::newRow("text under an integer key reads as the default")
+            << "openMenuKey" << QVariant(QStringLiteral("12")) << 49;
+        QTest::newRow("integer too large for 32 bits reads as the default")
+            << "numberOfDaysBeforeDue" << QVariant(qint64(1) << 40) << 7;
+        QTest::newRow("dictionary reads as the default")
+            << "informationalIcons" << QVariant(QVariantMap{{"a", 1}}) << 1;
+    }
+
+    void otherKindsOfValuesAreCoerced() {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(int, expected);
+        // Written straight into the file, as another program might.
+        QVERIFY(platform::setPersistentDomain({{key, stored}}, kQLApplicationID));
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(setting(key).get().toInt(), expected);
+    }
+
+    void everySetterPostsExactlyOneNotification() {
+        for (const Setting& s : allSettings()) {
+            ChangeCounter counter;
+            const QVariant value = s.isBool ? QVariant(bool(s.defaultValue)) : s.defaultValue;
+            s.set(value);
+            s.set(value); // unchanged: still written and posted
+            QCoreApplication::processEvents();
+            QTest::qWait(20);
+            QVERIFY2(counter.objects == QStringList({QStringLiteral("com.orvane.quillo"),
+                                                     QStringLiteral("com.orvane.quillo")}),
+                     qPrintable(QStringLiteral("%1: %2").arg(s.key, counter.objects.join(','))));
+            QVERIFY(counter.allOnMainThread);
+            // On disk before the observers were told.
+            QVERIFY(fileContents().value_or(QVariantMap()).contains(QString::fromLatin1(s.key)));
+        }
+    }
+
+    void failedWriteIsLoggedAndStillPosted() {
+        // A configuration folder that cannot exist: its parent is a regular file.
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        const QString blocker = testenv::home() + QStringLiteral("/not-a-folder");
+        QFile f(blocker);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker + QStringLiteral("/config")));
+        testenv::LogRecorder log;
+        ChangeCounter counter;
+        QL_Preferences::sharedPreferences().setSortOrder(3);
+        qputenv("XDG_CONFIG_HOME", saved);
+        QVERIFY2(log.contains(QStringLiteral("Quillo :: setObject :: Could not save the setting "
+                                             "sortOrder")),
+                 qPrintable(log.lines().join('\n')));
+        QCOMPARE(counter.objects.size(), 1);
+    }
+
+    void unreadableFileIsKeptAside() {
+        QFile file(plistPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("this is not a property list");
+        file.close();
+        QVERIFY(!platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(QL_Preferences::sharedPreferences().openMenuKey(), 49);
+        testenv::LogRecorder log;
+        QL_Preferences::sharedPreferences().setOpenMenuKey(100);
+        QFile kept(plistPath() + QStringLiteral(".unreadable"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("this is not a property list"));
+        QCOMPARE(fileContents().value_or(QVariantMap()).value("openMenuKey").toInt(), 100);
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QFile::remove(kept.fileName());
+    }
+
+    void persistentDomainIsReplacedWhole() {
+        QL_Preferences::sharedPreferences().setSortOrder(2);
+        const QVariantMap domain{{"com.orvane.quillo.prefspanel.recentpage", "3"},
+                                 {"showLabels", false}};
+        QVERIFY(platform::setPersistentDomain(domain, kQLApplicationID));
+        QCOMPARE(platform::persistentDomainForName(kQLApplicationID).value_or(QVariantMap()),
+                 domain);
+        QCOMPARE(fileContents().value_or(QVariantMap()), domain);
+        QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 0);
+        QVERIFY(!platform::persistentDomainForName(QStringLiteral("../escape")));
+    }
+
+    void valuesSetOnAnotherThreadAreSeenHere() {
+        QThread* worker = QThread::create([] {
+            platform::CFPreferencesSetAppValue(QStringLiteral("menuIconImage"), 4,
+                                               kQLApplicationID);
+            platform::CFPreferencesSetAppValue(QStringLiteral("trimLongTitles"), true,
+                                               kQLApplicationID);
+        });
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        delete worker;
+        QCOMPARE(QL_Preferences::sharedPreferences().menuIconImage(), 4);
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(fileContents().value_or(QVariantMap()).value("menuIconImage").toInt(), 4);
+        QCOMPARE(fileContents().value_or(QVariantMap()).value("trimLongTitles").toBool(), true);
+    }
+
+    void threadsWritingAtOnceLoseNothing() {
+        constexpr int perThread = 60;
+        auto writer = [](const QString& prefix) {
+            return QThread::create([prefix] {
+                for (int i = 0; i < perThread; ++i) {
+                    platform::CFPreferencesSetAppValue(prefix + QString::number(i), i,
+                                                       kQLApplicationID);
+                    platform::CFPreferencesAppSynchronize(kQLApplicationID);
+                }
+            });
+        };
+        QThread* a = writer(QStringLiteral("a"));
+        QThread* b = writer(QStringLiteral("b"));
+        a->start();
+        b->start();
+        QVERIFY(a->wait(60000));
+        QVERIFY(b->wait(60000));
+        delete a;
+        delete b;
+        const QVariantMap onDisk = fileContents().value_or(QVariantMap());
+        QCOMPARE(onDisk.size(), 2 * perThread);
+    }
+
+    // ---- across processes, on the session bus the test command starts
+
+    void changeInAnotherProcessIsAnnouncedAndReadAfterSynchronising() {
+        QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 0);
+        ChangeCounter counter;
+        QCOMPARE(
+            QProcess::execute(helperPath(), {QStringLiteral("write"), QStringLiteral("sortOrder"),
+                                             QStringLiteral("3")}),
+            0);
+        QTRY_COMPARE_WITH_TIMEOUT(counter.objects.size(), 1, 10000);
+        QCOMPARE(counter.objects.first(), QStringLiteral("com.orvane.quillo"));
+        QVERIFY(counter.allOnMainThread);
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 3);
+        // Exactly once.
+        QTest::qWait(300);
+        QCOMPARE(counter.objects.size(), 1);
+    }
+
+    void twoProcessesWritingAtOnceLoseNothing() {
+        constexpr int count = 150;
+        // This process also has a view of the file that goes stale meanwhile.
+        QL_Preferences::sharedPreferences().setSortOrder(1);
+        QProcess a;
+        QProcess b;
+        a.start(helperPath(),
+                {QStringLiteral("writemany"), QStringLiteral("procA_"), QString::number(count)});
+        b.start(helperPath(),
+                {QStringLiteral("writemany"), QStringLiteral("procB_"), QString::number(count)});
+        QVERIFY(a.waitForFinished(120000));
+        QVERIFY(b.waitForFinished(120000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        QL_Preferences::sharedPreferences().setMenuIconImage(5);
+        const QVariantMap onDisk = fileContents().value_or(QVariantMap());
+        for (int i = 0; i < count; ++i) {
+            QVERIFY2(onDisk.value(QStringLiteral("procA_%1").arg(i)) == i,
+                     qPrintable(QString::number(i)));
+            QVERIFY2(onDisk.value(QStringLiteral("procB_%1").arg(i)) == i,
+                     qPrintable(QString::number(i)));
+        }
+        QCOMPARE(onDisk.value("sortOrder").toInt(), 1);
+        QCOMPARE(onDisk.value("menuIconImage").toInt(), 5);
+        QCOMPARE(onDisk.size(), 2 * count + 2);
+    }
+};
+
+QUILLO_TEST_MAIN_CORE(TestPreferences)
+#include "tst_preferences.moc"
