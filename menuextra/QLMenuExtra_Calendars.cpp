@@ -1,0 +1,131 @@
+// Calendar discovery: the node list, each calendar's description, the data files.
+#include "menuextra/QLMenuExtra.h"
+
+#include "menuextra/store/QL_CalendarStore.h"
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString sourceNodeType = QStringLiteral("CALSourceNode");
+const QString groupNodeType = QStringLiteral("CALNamedGroupNode");
+
+// A string value of a property-list dictionary; absent when missing or of another type.
+std::optional<QString> stringValue(const QVariantMap& map, const QString& key) {
+    const auto it = map.constFind(key);
+    if (it == map.constEnd() || it->typeId() != QMetaType::QString)
+        return std::nullopt;
+    return it->toString();
+}
+
+bool isNumber(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A node the user has unticked: its "Selection" is a number equal to 0.
+bool isHidden(const QVariantMap& node) {
+    const auto it = node.constFind(QStringLiteral("Selection"));
+    return it != node.constEnd() && isNumber(*it) && it->toDouble() == 0.0;
+}
+
+void logWalk(const QString& message) {
+    platform::NSLog(QStringLiteral("Quillo :: loadiCalCalendarsWithList :: ") + message);
+}
+
+} // namespace
+
+bool QLMenuExtra::loadiCalCalendars() {
+    m_validCalendars = 0;
+    m_theWatchedPaths.clear();
+    // WATCHER: when the menu extra has a watcher (theQueue), release it here, create a
+    // new ZVKQueue, add ql::nodesPath() to it and make this object its delegate; the
+    // data paths then reach it through watchPath(). Without a watcher nothing happens.
+
+    const std::optional<QVariantMap> nodes =
+        platform::PropertyList::dictionaryFromFile(ql::nodesPath());
+    if (!nodes) {
+        platform::NSLog(
+            QStringLiteral("Quillo :: loadiCalCalendars :: iCal Nodes file is missing"));
+        return false;
+    }
+    m_theCalendars = loadiCalCalendarsWithList(nodes->value(QStringLiteral("List")).toList());
+    if (!m_theCalendars) {
+        platform::NSLog(QStringLiteral(
+            "Quillo :: loadiCalCalendars :: Unable to parse through iCal Nodes file"));
+        return false;
+    }
+    return true;
+}
+
+std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVariantList& list) {
+    QL_CalendarMap result;
+    for (const QVariant& entry : list) {
+        if (entry.typeId() != QMetaType::QVariantMap)
+            continue;
+        const QVariantMap node = entry.toMap();
+        const std::optional<QString> type = stringValue(node, QStringLiteral("Type"));
+        if (type == sourceNodeType) {
+            const std::optional<QString> sourceKey = stringValue(node, QStringLiteral("SourceKey"));
+            // The source key becomes part of paths that are read and written.
+            if (!sourceKey || !ql::isSafeSourceKey(*sourceKey)) {
+                logWalk(QStringLiteral("unsafe SourceKey, calendar skipped"));
+                continue;
+            }
+            const QColor color = ql::colorFromRGBAHex(
+                stringValue(node, QStringLiteral("ThemeColor")).value_or(QString()));
+
+            const std::optional<QVariantMap> info =
+                platform::PropertyList::dictionaryFromFile(ql::calendarInfoPath(*sourceKey));
+            if (!info) {
+                logWalk(QStringLiteral("infoDict is nil"));
+                return std::nullopt;
+            }
+            const std::optional<QString> calendarType = stringValue(*info, QStringLiteral("Type"));
+            const std::optional<QString> title = stringValue(*info, QStringLiteral("Title"));
+
+            const QString dataPath = ql::calendarDataPath(*sourceKey);
+            if (!QFileInfo::exists(dataPath))
+                continue;
+            watchPath(dataPath);
+
+            auto calendar = std::make_shared<QL_Calendar>(
+                stringValue(*info, QStringLiteral("Key")), sourceKey, title,
+                stringValue(*info, QStringLiteral("Notes")), calendarType, color);
+            if (calendarType != ql::subscribedCalendarType)
+                ++m_validCalendars;
+            const bool hidden = isHidden(node);
+            if (!title) {
+                logWalk(QStringLiteral("aCalendar is nil"));
+                return std::nullopt;
+            }
+            if (hidden)
+                continue;
+            result.insert_or_assign(*title, std::move(calendar));
+        } else if (type == groupNodeType) {
+            std::optional<QL_CalendarMap> group =
+                loadiCalCalendarsWithList(node.value(QStringLiteral("Subnodes")).toList());
+            if (!group)
+                continue;
+            for (auto& [title, calendar] : *group)
+                result.insert_or_assign(title, std::move(calendar));
+        }
+    }
+    return result;
+}
+
+void QLMenuExtra::watchPath(const QString& path) {
+    // WATCHER: also theQueue->addPath(path) once the watcher exists.
+    m_theWatchedPaths.append(path);
+}

@@ -1,0 +1,383 @@
+#include "menuextra/store/QL_ToDoReader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace ql {
+
+QString normalizeLineEndings(QString text) {
+    const char16_t* data = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    // Most files already end their lines with CR LF: find the first line end that
+    // does not, and leave the text untouched (and uncopied) when there is none.
+    qsizetype first = -1;
+    qsizetype extra = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = data[i];
+        if (c == u'\r') {
+            if (i + 1 < n && data[i + 1] == u'\n') {
+                ++i;
+                continue;
+            }
+        } else if (c != u'\n') {
+            continue;
+        }
+        if (first < 0)
+            first = i;
+        ++extra;
+    }
+    if (first < 0)
+        return text;
+
+    QString out(n + extra, Qt::Uninitialized);
+    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    std::copy(data, data + first, dst);
+    qsizetype o = first;
+    for (qsizetype i = first; i < n; ++i) {
+        const char16_t c = data[i];
+        if (c == u'\r') {
+            if (i + 1 < n && data[i + 1] == u'\n')
+                ++i;
+        } else if (c != u'\n') {
+            dst[o++] = c;
+            continue;
+        }
+        dst[o++] = u'\r';
+        dst[o++] = u'\n';
+    }
+    return out;
+}
+
+namespace {
+
+const QString crlf = QStringLiteral("\r\n");
+const QString endVTodo = QStringLiteral("END:VTODO");
+const QString endVAlarm = QStringLiteral("END:VALARM");
+
+bool isLine(QStringView line, QStringView marker) {
+    return line.size() == marker.size() && line.compare(marker, Qt::CaseInsensitive) == 0;
+}
+
+bool startsWithKeyword(QStringView line, QStringView keyword) {
+    return line.size() >= keyword.size() &&
+           line.first(keyword.size()).compare(keyword, Qt::CaseInsensitive) == 0;
+}
+
+bool isFoldedContinuation(QStringView line) {
+    return !line.isEmpty() && (line.front() == u' ' || line.front() == u'\t');
+}
+
+bool isWhiteSpace(QChar c) {
+    return c.isSpace();
+}
+
+// Leading white space skipped, optional sign, decimal digits; 0 when there is no
+// number. Out-of-range values saturate.
+int integerReading(QStringView text) {
+    qsizetype i = 0;
+    while (i < text.size() && isWhiteSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            break;
+        value = value * 10 + (c - u'0');
+        if (value > qint64(std::numeric_limits<int>::max()) + 1)
+            value = qint64(std::numeric_limits<int>::max()) + 1;
+    }
+    if (negative)
+        value = -value;
+    value =
+        std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    return static_cast<int>(value);
+}
+
+// The decimal number the text starts with (after white space): sign, digits,
+// fraction, exponent. 0 when there is none or when it is not finite.
+double floatingReading(QStringView text) {
+    qsizetype i = 0;
+    while (i < text.size() && isWhiteSpace(text[i]))
+        ++i;
+    std::string digits;
+    auto isDigit = [&](qsizetype at) {
+        return at < text.size() && text[at] >= u'0' && text[at] <= u'9';
+    };
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        if (text[i] == u'-')
+            digits.push_back('-');
+        ++i;
+    }
+    bool any = false;
+    while (isDigit(i)) {
+        digits.push_back(static_cast<char>(text[i++].unicode()));
+        any = true;
+    }
+    if (i < text.size() && text[i] == u'.') {
+        digits.push_back('.');
+        ++i;
+        while (isDigit(i)) {
+            digits.push_back(static_cast<char>(text[i++].unicode()));
+            any = true;
+        }
+    }
+    if (!any)
+        return 0.0;
+    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+        qsizetype j = i + 1;
+        std::string exponent = "e";
+        if (j < text.size() && (text[j] == u'+' || text[j] == u'-'))
+            exponent.push_back(static_cast<char>(text[j++].unicode()));
+        if (isDigit(j)) {
+            while (isDigit(j))
+                exponent.push_back(static_cast<char>(text[j++].unicode()));
+            digits += exponent;
+        }
+    }
+    double value = 0.0;
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (result.ec != std::errc() || !std::isfinite(value))
+        return 0.0;
+    return value;
+}
+
+// The properties the record takes, as views into the calendar text (or into an
+// unfolded copy kept alive by the scan). A later line of the same name replaces an
+// earlier one.
+struct Properties {
+    std::optional<QStringView> uid, summary, dateStamp, startName, startValue, sequence,
+        description, status, completed, completedTZIDValue, priority, dueDate, due, dueDateTime,
+        urlUri, url;
+};
+
+void takeProperty(QStringView line, Properties& p) {
+    const qsizetype colon = line.indexOf(u':');
+    // No colon, or nothing before it: not a property line.
+    if (colon <= 0)
+        return;
+    const QStringView name = line.first(colon);
+    const QStringView value = line.sliced(colon + 1);
+    switch (name.front().unicode()) {
+    case u'U':
+        if (name == u"UID")
+            p.uid = value;
+        else if (name == u"URL;VALUE=URI")
+            p.urlUri = value;
+        else if (name == u"URL")
+            p.url = value;
+        break;
+    case u'S':
+        if (name == u"SUMMARY")
+            p.summary = value;
+        else if (name == u"SEQUENCE")
+            p.sequence = value;
+        else if (name == u"STATUS")
+            p.status = value;
+        break;
+    case u'D':
+        if (name == u"DTSTAMP") {
+            p.dateStamp = value;
+        } else if (name.startsWith(u"DTSTART")) {
+            p.startName = name;
+            p.startValue = value;
+        } else if (name == u"DESCRIPTION") {
+            p.description = value;
+        } else if (name == u"DUE;VALUE=DATE") {
+            p.dueDate = value;
+        } else if (name == u"DUE") {
+            p.due = value;
+        } else if (name == u"DUE;VALUE=DATE-TIME") {
+            p.dueDateTime = value;
+        }
+        break;
+    case u'C':
+        if (name == u"COMPLETED")
+            p.completed = value;
+        else if (name.startsWith(u"COMPLETED;TZID"))
+            p.completedTZIDValue = value;
+        break;
+    case u'P':
+        if (name == u"PRIORITY")
+            p.priority = value;
+        break;
+    default:
+        break;
+    }
+}
+
+QL_ToDo::Text toText(const std::optional<QStringView>& view) {
+    if (!view)
+        return std::nullopt;
+    return view->toString();
+}
+
+// The scan of one to-do, from its BEGIN line to its END line.
+class ToDoScan {
+public:
+    ToDoScan(QStringView text, qsizetype begin) : m_text(text), m_begin(begin) {}
+
+    // Reads up to and including the END line (or to the end of the text); returns the
+    // index at which the scan for the next to-do goes on.
+    qsizetype run();
+    std::shared_ptr<QL_ToDo> record(const CalendarOfToDos& calendar) const;
+
+private:
+    void finishLogicalLine();
+
+    QStringView m_text;
+    qsizetype m_begin;
+    QString m_rawData;
+    std::optional<QString> m_alarm;
+    Properties m_properties;
+    // Unfolded property lines; the views in m_properties may point into them.
+    std::vector<QString> m_unfolded;
+    // The top-level property line being gathered, and its continuation lines.
+    QStringView m_logical;
+    std::vector<QStringView> m_continuations;
+};
+
+void ToDoScan::finishLogicalLine() {
+    if (m_logical.isNull())
+        return;
+    if (m_continuations.empty()) {
+        takeProperty(m_logical, m_properties);
+    } else {
+        // Unfold: each continuation loses its line break and exactly one leading
+        // space or tab; further white space is content.
+        qsizetype size = m_logical.size();
+        for (const QStringView piece : m_continuations)
+            size += piece.size() - 1;
+        QString joined;
+        joined.reserve(size);
+        joined.append(m_logical);
+        for (const QStringView piece : m_continuations)
+            joined.append(piece.sliced(1));
+        m_unfolded.push_back(std::move(joined));
+        takeProperty(m_unfolded.back(), m_properties);
+        m_continuations.clear();
+    }
+    m_logical = QStringView();
+}
+
+qsizetype ToDoScan::run() {
+    const qsizetype n = m_text.size();
+    qsizetype pos = m_text.indexOf(u'\r', m_begin);
+    pos = pos < 0 ? n : std::min(pos + 2, n);
+    int depth = 0;
+    bool inAlarm = false;
+    qsizetype alarmBegin = -1;
+    qsizetype lastLineEnd = -1;
+
+    while (pos < n) {
+        qsizetype eol = m_text.indexOf(u'\r', pos);
+        if (eol < 0)
+            eol = n;
+        const QStringView line = m_text.sliced(pos, eol - pos);
+        const qsizetype next = eol < n ? std::min(eol + 2, n) : n;
+
+        if (isFoldedContinuation(line)) {
+            if (!m_logical.isNull())
+                m_continuations.push_back(line);
+            lastLineEnd = eol;
+            pos = next;
+            continue;
+        }
+        finishLogicalLine();
+
+        if (isLine(line, endVTodo)) {
+            if (inAlarm) {
+                m_alarm = m_text.sliced(alarmBegin, pos - alarmBegin).toString() + endVAlarm;
+            }
+            m_rawData = m_text.sliced(m_begin, eol - m_begin).toString();
+            return next;
+        }
+        if (startsWithKeyword(line, u"BEGIN:")) {
+            if (depth == 0 && alarmBegin < 0 && isLine(line, u"BEGIN:VALARM")) {
+                inAlarm = true;
+                alarmBegin = pos;
+            }
+            ++depth;
+        } else if (depth > 0 && startsWithKeyword(line, u"END:")) {
+            --depth;
+            if (depth == 0 && inAlarm) {
+                m_alarm = m_text.sliced(alarmBegin, eol - alarmBegin).toString();
+                inAlarm = false;
+            }
+        } else if (depth == 0) {
+            m_logical = line;
+        }
+        lastLineEnd = eol;
+        pos = next;
+    }
+
+    // No END line: the to-do runs to the end of the text and is closed all the same.
+    finishLogicalLine();
+    const qsizetype end = lastLineEnd < 0 ? m_text.indexOf(u'\r', m_begin) : lastLineEnd;
+    const qsizetype stop = end < 0 ? n : end;
+    if (inAlarm)
+        m_alarm = m_text.sliced(alarmBegin, stop - alarmBegin).toString() + crlf + endVAlarm;
+    m_rawData = m_text.sliced(m_begin, stop - m_begin).toString() + crlf + endVTodo;
+    return n;
+}
+
+std::shared_ptr<QL_ToDo> ToDoScan::record(const CalendarOfToDos& calendar) const {
+    const Properties& p = m_properties;
+    const double sequence = p.sequence ? floatingReading(*p.sequence) : 0.0;
+    auto toDo =
+        std::make_shared<QL_ToDo>(toText(p.uid), toText(p.summary), toText(p.dateStamp),
+                                  toText(p.startValue), toText(p.startName), sequence,
+                                  calendar.sourceKey, calendar.title, calendar.color, m_rawData);
+    if (m_alarm)
+        toDo->setVAlarm(m_alarm);
+    if (p.description)
+        toDo->setDescription(toText(p.description));
+    if (p.status)
+        toDo->setStatus(toText(p.status));
+    if (p.completed)
+        toDo->setCompletedDate(toText(p.completed));
+    else if (p.completedTZIDValue)
+        toDo->setCompletedDate(toText(p.completedTZIDValue));
+    if (p.priority)
+        toDo->setPriority(integerReading(*p.priority));
+    if (p.dueDate)
+        toDo->setDueDate(toText(p.dueDate));
+    else if (p.due)
+        toDo->setDueDate(toText(p.due));
+    else if (p.dueDateTime)
+        toDo->setDueDate(toText(p.dueDateTime));
+    if (p.urlUri)
+        toDo->setURL(toText(p.urlUri));
+    else if (p.url)
+        toDo->setURL(toText(p.url));
+    return toDo;
+}
+
+} // namespace
+
+void appendToDos(QStringView text, const CalendarOfToDos& calendar,
+                 std::vector<std::shared_ptr<QL_ToDo>>& out) {
+    const qsizetype n = text.size();
+    // A byte-order mark is kept in the text but is not part of its first line.
+    qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
+    while (pos < n) {
+        qsizetype eol = text.indexOf(u'\r', pos);
+        if (eol < 0)
+            eol = n;
+        if (isLine(text.sliced(pos, eol - pos), u"BEGIN:VTODO")) {
+            ToDoScan scan(text, pos);
+            pos = scan.run();
+            out.push_back(scan.record(calendar));
+        } else {
+            pos = eol < n ? std::min(eol + 2, n) : n;
+        }
+    }
+}
+
+} // namespace ql

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "menuextra/store/QL_ToDo.h"
+
+#include <QColor>
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The VTODO scanner behind QL_Calendar::parseForToDos, usable on text alone.
+namespace ql {
+
+// Brings every line end (CR LF, a lone CR, a lone LF) to CR LF in one pass; the result
+// equals replacing CR LF by LF, then CR by LF, then LF by CR LF. The writer must
+// normalise with this same routine so that raw texts read earlier still match.
+QString normalizeLineEndings(QString text);
+
+// What every record read from one calendar carries of its calendar.
+struct CalendarOfToDos {
+    std::optional<QString> sourceKey;
+    std::optional<QString> title;
+    std::optional<QColor> color;
+};
+
+// Appends one record per VTODO of text (whose line ends must be CR LF), in file order.
+// A to-do begins and ends only at a whole line "BEGIN:VTODO" / "END:VTODO" (letter
+// case ignored); its properties come from its own top-level lines, unfolded; nested
+// blocks stay in its raw text, and the first VALARM block becomes its alarm.
+void appendToDos(QStringView text, const CalendarOfToDos& calendar,
+                 std::vector<std::shared_ptr<QL_ToDo>>& out);
+
+} // namespace ql
