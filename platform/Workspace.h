@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/NotificationCenter.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace platform {
+
+// The desktop's workspace services. One shared instance; every call is safe from any
+// thread.
+class Workspace {
+public:
+    static Workspace& sharedWorkspace();
+
+    // A file changed at path. Nothing on this desktop needs telling, so this only
+    // records the call (when recording is on).
+    void noteFileSystemChanged(const QString& path);
+
+    // The workspace's own in-process notification centre. The file watchers post on it
+    // from their watcher threads, so its observers run on those threads.
+    NotificationCenter& notificationCenter();
+
+    // Tests: every workspace call made while recording is on is kept, in call order.
+    struct Call {
+        QString name; // the call, e.g. "noteFileSystemChanged"
+        QStringList arguments;
+        bool operator==(const Call&) const = default;
+    };
+    void setRecordsCalls(bool on);
+    QList<Call> recordedCalls() const;
+    void clearRecordedCalls();
+
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    struct Private;
+
+private:
+    Workspace();
+    ~Workspace();
+    void record(const QString& name, const QStringList& arguments);
+
+    std::unique_ptr<Private> d;
+};
+
+} // namespace platform
