@@ -1,0 +1,557 @@
+// The writer: VTODO text, escaping and folding, the file actions, what survives a
+// rewrite, and how a failed write is reported.
+#include "WriterTestSupport.h"
+#include "common/TestEnv.h"
+
+#include "menuextra/store/QL_ToDo.h"
+#include "platform/Alert.h"
+#include "platform/AtomicFile.h"
+#include "platform/Clock.h"
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/Workspace.h"
+#include "shared/QL_PanePath.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using namespace writertest;
+
+namespace {
+
+const QString failedLine =
+    QStringLiteral("Quillo :: writeToCalendar :: Calendar Failed to be Written");
+
+// The component of the reader's worked example, as the calendar application wrote it.
+const QStringList workedExampleLines = {
+    "BEGIN:VTODO",
+    "DTSTAMP:20070110T120000Z",
+    "UID:abc-1",
+    "SEQUENCE:2",
+    "SUMMARY:Call the gar",
+    " age\\, then the bank",
+    "DTSTART;VALUE=DATE:20070110",
+    "PRIORITY:1",
+    "STATUS:NEEDS-ACTION",
+    "DUE;VALUE=DATE:20070115",
+    "BEGIN:VALARM",
+    "ACTION:DISPLAY",
+    "TRIGGER:-PT15M",
+    "DESCRIPTION:Reminder",
+    "END:VALARM",
+    "END:VTODO",
+};
+
+const QStringList workedExampleWritten = {
+    "BEGIN:VTODO",
+    "PRIORITY:1",
+    "DTSTART;VALUE=DATE:20070110",
+    "SUMMARY:Call the garage\\, then the bank",
+    "UID:abc-1",
+    "SEQUENCE:2",
+    "DTSTAMP:20070110T120000Z",
+    "STATUS:NEEDS-ACTION",
+    "DUE;VALUE=DATE:20070115",
+    "BEGIN:VALARM",
+    "ACTION:DISPLAY",
+    "TRIGGER:-PT15M",
+    "DESCRIPTION:Reminder",
+    "END:VALARM",
+    "END:VTODO",
+};
+
+// A to-do with much that the record does not show.
+const QStringList richLines = {
+    "BEGIN:VTODO",
+    "CREATED:20070101T100000Z",
+    "LAST-MODIFIED:20070105T100000Z",
+    "DTSTAMP:20070110T120000Z",
+    "UID:rich-1",
+    "SEQUENCE:3",
+    "SUMMARY:Water the plants",
+    "CATEGORIES:Home,Garden",
+    "CLASS:PRIVATE",
+    "RRULE:FREQ=WEEKLY;BYDAY=SA",
+    "DUE;TZID=Europe/Berlin:20070115T180000",
+    "X-ORVANE-NOTE:a custom field that is long enough to be folded by the program th",
+    " at wrote it",
+    "ATTENDEE;CN=\"Kim Park\";ROLE=REQ-PARTICIPANT:mailto:kim@example.org",
+    "x-lower-case:kept as written",
+    "BEGIN:VALARM",
+    "ACTION:DISPLAY",
+    "TRIGGER:-PT15M",
+    "DESCRIPTION:First",
+    "END:VALARM",
+    "BEGIN:VALARM",
+    "ACTION:AUDIO",
+    "TRIGGER;VALUE=DATE-TIME:20070115T170000Z",
+    "X-ALARM-ID:second",
+    "END:VALARM",
+    "END:VTODO",
+};
+
+QString calendarAround(const QStringList& components) {
+    QStringList lines = {"BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:-//Orvane//Test//EN"};
+    for (const QString& c : components)
+        lines.append(c);
+    lines.append("END:VCALENDAR");
+    return crlfLines(lines) + QStringLiteral("\r\n");
+}
+
+// Sets or clears the immutable flag of a folder: the one way to make a folder
+// unwritable that also holds for the superuser.
+bool setImmutable(const QString& folder, bool on) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+} // namespace
+
+class TestWriter : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    QList<platform::Alert> m_alerts;
+    QStringList m_notifications;
+
+    std::shared_ptr<QL_ToDo> readSingle(const QString& text) {
+        const ToDos toDos = readToDos(text);
+        return toDos.size() == 1 ? toDos.front() : nullptr;
+    }
+
+    static QList<platform::Workspace::Call> noted(const QString& path) {
+        return {{QStringLiteral("noteFileSystemChanged"), {path}}};
+    }
+
+    void settle() {
+        // A post also comes back over the bus; let any duplicate arrive before counting.
+        QTest::qWait(50);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath("corestorage.ics");
+        // The texts come from the pane the build lays out.
+        const QString panes = testenv::dataHome() + "/PreferencePanes";
+        QVERIFY(QDir().mkpath(panes));
+        QVERIFY(QFile::link(QStringLiteral(QUILLO_BUILD_DIR) + "/Quillo.prefPane",
+                            panes + "/Quillo.prefPane"));
+        platform::setAlertResponder([this](const platform::Alert& alert) {
+            m_alerts.append(alert);
+            return platform::AlertFirstButton;
+        });
+        platform::DistributedNotificationCenter::defaultCenter().addObserver(
+            this, QStringLiteral("Quillo_Failed_Write"),
+            [this](const QString& name, const QString& object) {
+                m_notifications.append(name + " " + object);
+            });
+        platform::Workspace::sharedWorkspace().setRecordsCalls(true);
+        platform::Clock::setFixedNow(QDateTime(QDate(2007, 1, 12), QTime(9, 30)));
+    }
+
+    void cleanupTestCase() {
+        platform::setAlertResponder({});
+        platform::setBeforeReplaceHook({});
+        platform::DistributedNotificationCenter::defaultCenter().removeObserver(this);
+        platform::Workspace::sharedWorkspace().setRecordsCalls(false);
+    }
+
+    void init() {
+        m_alerts.clear();
+        m_notifications.clear();
+        platform::Workspace::sharedWorkspace().clearRecordedCalls();
+        QFile::remove(m_path);
+    }
+
+    void workedExampleIsWrittenAsBefore() {
+        const std::shared_ptr<QL_ToDo> toDo = readSingle(crlfLines(workedExampleLines));
+        QVERIFY(toDo);
+        QCOMPARE(toDo->vToDoFormatted(), crlfLines(workedExampleWritten));
+
+        // In place: the rest of a file with LF endings comes back with CR LF.
+        const QByteArray before = fileBytes(QUILLO_TEST_DATA "/writer/worked_example_lf.ics");
+        QVERIFY(!before.contains('\r'));
+        QVERIFY(putFile(m_path, before));
+        const ToDos read = readToDosOfFile(m_path);
+        QCOMPARE(read.size(), std::size_t(2));
+        QVERIFY(read.front()->writeToCalendar(m_path, QLWriteActionReplace));
+        QCOMPARE(fileBytes(m_path),
+                 fileBytes(QUILLO_TEST_DATA "/writer/worked_example_written.ics"));
+        QVERIFY(m_alerts.isEmpty());
+        QCOMPARE(platform::Workspace::sharedWorkspace().recordedCalls(), noted(m_path));
+    }
+
+    void newToDoHasTheSixLines() {
+        QL_ToDo toDo(QStringLiteral("new-1"), QStringLiteral("Buy milk"),
+                     QStringLiteral("20070110T120000Z"), std::nullopt, std::nullopt, 0.0,
+                     QStringLiteral("cal"), QStringLiteral("Cal"), std::nullopt, std::nullopt);
+        QCOMPARE(toDo.vToDoFormatted(),
+                 crlfLines({"BEGIN:VTODO", "SUMMARY:Buy milk", "UID:new-1", "SEQUENCE:0",
+                            "DTSTAMP:20070110T120000Z", "END:VTODO"}));
+
+        // Absent values still give valid lines.
+        const QStringList lines = QL_ToDo().vToDoFormatted().split("\r\n");
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.at(1), QStringLiteral("SUMMARY:"));
+        QVERIFY2(QRegularExpression("^UID:[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+                     .match(lines.at(2))
+                     .hasMatch(),
+                 qPrintable(lines.at(2)));
+        QCOMPARE(lines.at(3), QStringLiteral("SEQUENCE:0"));
+        QCOMPARE(lines.at(4), QStringLiteral("DTSTAMP:20070112T083000Z")); // 09:30 in Berlin
+    }
+
+    void valueForms_data() {
+        QTest::addColumn<QString>("due");
+        QTest::addColumn<double>("sequence");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("date") << "20070115" << 2.0
+                              << QStringList{"SEQUENCE:2", "DUE;VALUE=DATE:20070115"};
+        QTest::newRow("date and time")
+            << "20070115T120000Z" << 2.5 << QStringList{"SEQUENCE:2.5", "DUE:20070115T120000Z"};
+    }
+
+    void valueForms() {
+        QFETCH(QString, due);
+        QFETCH(double, sequence);
+        QFETCH(QStringList, expected);
+        QL_ToDo toDo;
+        toDo.setDueDate(due);
+        toDo.setSequence(sequence);
+        const QStringList lines = toDo.vToDoFormatted().split("\r\n");
+        for (const QString& line : expected)
+            QVERIFY2(lines.contains(line), qPrintable(lines.join(" | ")));
+    }
+
+    void escapingAndFolding_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QString x72(72, 'x');
+        const QString y73(73, 'y');
+        QTest::newRow("escapes") << "a;b,c\\d"
+                                 << "a\\;b\\,c\\\\d";
+        QTest::newRow("backslash n stays two characters") << "a\\nb"
+                                                          << "a\\\\nb";
+        QTest::newRow("CR") << "a\rb"
+                            << "a\\nb";
+        QTest::newRow("LF") << "a\nb"
+                            << "a\\nb";
+        QTest::newRow("CR LF is one break") << "a\r\nb\r\rc"
+                                            << "a\\nb\\n\\nc";
+        QTest::newRow("72 not folded") << x72 << x72;
+        QTest::newRow("73 folded after 60") << y73 << y73.left(60) + "\r\n " + y73.mid(60);
+        QTest::newRow("130 gives 60, 69, 1")
+            << QString(130, 'z') << QString(60, 'z') + "\r\n " + QString(69, 'z') + "\r\n " + "z";
+        QTest::newRow("escapes count toward the length")
+            << QString(40, ',')
+            << QString("\\,").repeated(30) + "\r\n " + QString("\\,").repeated(10);
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+        QTest::newRow("surrogate pair at the fold")
+            << QString(59, 'a') + smile + QString(20, 'b')
+            << QString(59, 'a') + "\r\n " + smile + QString(20, 'b');
+    }
+
+    void escapingAndFolding() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(QL_ToDo::convertToEscapedString(text), std::optional(expected));
+        // What the writer folds, the reader joins and unescapes back.
+        QL_ToDo written;
+        written.setUID(QStringLiteral("u"));
+        written.setDescription(escapedForSetter(text));
+        const std::shared_ptr<QL_ToDo> back = readSingle(written.vToDoFormatted());
+        QVERIFY(back);
+        QString lineBreaksAsRead = text;
+        lineBreaksAsRead.replace("\r\n", "\r").replace('\n', '\r');
+        QCOMPARE(back->theDescription(), std::optional(lineBreaksAsRead));
+    }
+
+    void nullEscapesToNull() {
+        QCOMPARE(QL_ToDo::convertToEscapedString(std::nullopt), std::nullopt);
+    }
+
+    void fileActions_data() {
+        QTest::addColumn<QString>("readFrom");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QString>("after");
+        const QString a = crlfLines({"BEGIN:VTODO", "UID:a", "SUMMARY:A", "END:VTODO"});
+        const QString b = crlfLines({"BEGIN:VTODO", "UID:b", "SUMMARY:B", "END:VTODO"});
+        const QString aWritten = crlfLines({"BEGIN:VTODO", "SUMMARY:A", "UID:a", "SEQUENCE:0",
+                                            "DTSTAMP:20070112T083000Z", "STATUS:COMPLETED",
+                                            "COMPLETED:20070112T000000Z", "END:VTODO"});
+        auto row = [](const char* name, const QString& before, int action, const QString& after) {
+            QTest::newRow(name) << before << before << action << after;
+        };
+        row("replace both copies", calendarAround({a, b, a}), QLWriteActionReplace,
+            calendarAround({aWritten, b, aWritten}));
+        QTest::newRow("replace ignores letter case")
+            << calendarAround({a}) << calendarAround({a.toLower()}) << int(QLWriteActionReplace)
+            << calendarAround({aWritten});
+        row("remove takes its line break", calendarAround({b, a, b}), QLWriteActionRemove,
+            calendarAround({b, b}));
+        row("remove both copies", calendarAround({a, b, a}), QLWriteActionRemove,
+            calendarAround({b}));
+        row("add before the last line", calendarAround({b}), QLWriteActionAdd,
+            calendarAround({b, aWritten}));
+        row("add without final line break", calendarAround({b}).chopped(2), QLWriteActionAdd,
+            calendarAround({b, aWritten}).chopped(2));
+        // Notes that mention the calendar's end stay whole.
+        const QString note = crlfLines({"BEGIN:VTODO", "UID:b", "DESCRIPTION:see", " END:VCALENDAR",
+                                        "X-NOTE:first\\nEND:VCALENDAR\\nlast", "END:VTODO"});
+        row("add skips mentions", calendarAround({note}), QLWriteActionAdd,
+            calendarAround({note, aWritten}));
+    }
+
+    void fileActions() {
+        QFETCH(QString, readFrom);
+        QFETCH(QString, file);
+        QFETCH(int, action);
+        QFETCH(QString, after);
+        QVERIFY(putFile(m_path, file.toUtf8()));
+        const ToDos read = readToDos(readFrom);
+        auto a = std::find_if(read.begin(), read.end(),
+                              [](const auto& t) { return t->theUID() == QStringLiteral("a"); });
+        std::shared_ptr<QL_ToDo> toDo =
+            a != read.end()
+                ? *a
+                : std::make_shared<QL_ToDo>(QStringLiteral("a"), QStringLiteral("A"), std::nullopt,
+                                            std::nullopt, std::nullopt, 0.0, std::nullopt,
+                                            std::nullopt, std::nullopt, std::nullopt);
+        toDo->setStatus(QStringLiteral("COMPLETED"));
+        toDo->setCompletedDate(QStringLiteral("20070112T000000Z"));
+        QVERIFY(toDo->writeToCalendar(m_path, action));
+        QCOMPARE(QString::fromUtf8(fileBytes(m_path)), after);
+        QVERIFY(m_alerts.isEmpty());
+    }
+
+    void unknownPropertiesSurvive() {
+        const QString component = crlfLines(richLines);
+        QVERIFY(putFile(m_path, calendarAround({component}).toUtf8()));
+        std::shared_ptr<QL_ToDo> toDo = readToDosOfFile(m_path).at(0);
+        const QStringList fieldsBefore = fieldsOf(*toDo);
+
+        // Completed...
+        toDo->setStatus(QStringLiteral("COMPLETED"));
+        toDo->setCompletedDate(QStringLiteral("20070112T000000Z"));
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
+        toDo = readToDosOfFile(m_path).at(0);
+        QCOMPARE(toDo->theStatus(), std::optional<QString>("COMPLETED"));
+
+        // ...and reopened: everything it had is there again, in the same form.
+        toDo->setStatus(std::nullopt);
+        toDo->setCompletedDate(std::nullopt);
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
+        const QStringList expected = {"BEGIN:VTODO", "SUMMARY:Water the plants", "UID:rich-1",
+                                      "SEQUENCE:3", "DTSTAMP:20070110T120000Z"};
+        QCOMPARE(QString::fromUtf8(fileBytes(m_path)),
+                 calendarAround({crlfLines(expected + richLines.mid(15, 5) + richLines.mid(1, 2) +
+                                           richLines.mid(7, 8) + richLines.mid(20))}));
+        const ToDos back = readToDosOfFile(m_path);
+        QCOMPARE(back.size(), std::size_t(1));
+        QCOMPARE(fieldsOf(*back.front()), fieldsBefore);
+    }
+
+    void ownedLines_data() {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        const QString zoned = "DUE;TZID=Europe/Berlin:20070115T180000";
+        QTest::newRow("zoned due kept while the record has none")
+            << QStringList{zoned} << "none" << QStringList{zoned} << QStringList{};
+        QTest::newRow("zoned due gives way to a new due date")
+            << QStringList{zoned} << "due" << QStringList{"DUE;VALUE=DATE:20070120"}
+            << QStringList{zoned};
+        QTest::newRow("property names ignore letter case")
+            << QStringList{zoned.toLower()} << "due" << QStringList{"DUE;VALUE=DATE:20070120"}
+            << QStringList{zoned.toLower()};
+        QTest::newRow("zoned completion goes on reopening")
+            << QStringList{"STATUS:COMPLETED", "COMPLETED;TZID=Europe/Berlin:20070111T100000"}
+            << "reopen" << QStringList{}
+            << QStringList{"STATUS:COMPLETED", "COMPLETED;TZID=Europe/Berlin:20070111T100000"};
+        QTest::newRow("a cleared link goes")
+            << QStringList{"URL:http://example.org/"} << "unlink" << QStringList{}
+            << QStringList{"URL:http://example.org/"};
+    }
+
+    void ownedLines() {
+        QFETCH(QStringList, extra);
+        QFETCH(QString, change);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        const std::shared_ptr<QL_ToDo> toDo = readSingle(crlfLines(
+            QStringList{"BEGIN:VTODO", "UID:o-1", "SUMMARY:S"} + extra + QStringList{"END:VTODO"}));
+        QVERIFY(toDo);
+        if (change == "due") {
+            toDo->setDueDate(QStringLiteral("20070120"));
+        } else if (change == "reopen") {
+            toDo->setStatus(std::nullopt);
+            toDo->setCompletedDate(std::nullopt);
+        } else if (change == "unlink") {
+            toDo->setURL(std::nullopt);
+        }
+        const QStringList lines = toDo->vToDoFormatted().split("\r\n");
+        for (const QString& line : present)
+            QVERIFY2(lines.count(line) == 1, qPrintable(lines.join(" | ")));
+        for (const QString& line : absent)
+            QVERIFY2(!lines.contains(line), qPrintable(lines.join(" | ")));
+    }
+
+    void failures_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing file") << "missing";
+        QTest::newRow("folder in place of the file") << "folder";
+        if (::geteuid() != 0)
+            QTest::newRow("unreadable file") << "unreadable";
+        QTest::newRow("not UTF-8") << "latin1";
+        QTest::newRow("read-only folder") << "readonly";
+        QTest::newRow("to-do changed since it was read") << "changed";
+        QTest::newRow("replace without raw text") << "noraw";
+        QTest::newRow("add without a calendar end") << "noend";
+        QTest::newRow("unknown action") << "action";
+        QTest::newRow("file changed before every replace") << "racing";
+    }
+
+    void failures() {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("corestorage.ics");
+        const QString text = calendarAround({crlfLines(workedExampleLines)});
+        QVERIFY(putFile(path, text.toUtf8()));
+        std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
+        toDo->setStatus(QStringLiteral("COMPLETED"));
+        int action = QLWriteActionReplace;
+        int hookCalls = 0;
+
+        if (kind == "missing") {
+            QFile::remove(path);
+        } else if (kind == "folder") {
+            QFile::remove(path);
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == "unreadable") {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        } else if (kind == "latin1") {
+            QVERIFY(putFile(path, text.toLatin1() + "SUMMARY:Caf\xe9\r\n"));
+        } else if (kind == "readonly") {
+            if (::geteuid() == 0) {
+                if (!setImmutable(dir.path(), true))
+                    QSKIP("the file system cannot make a folder unwritable for the superuser");
+            } else {
+                QVERIFY(QFile::setPermissions(dir.path(),
+                                              QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            }
+        } else if (kind == "changed") {
+            QString edited = text;
+            edited.replace("SEQUENCE:2", "SEQUENCE:3");
+            QVERIFY(putFile(path, edited.toUtf8()));
+        } else if (kind == "noraw") {
+            toDo->setRawData(std::nullopt);
+        } else if (kind == "noend") {
+            QVERIFY(putFile(path, text.toUtf8().replace("END:VCALENDAR", "END:VCAL")));
+            action = QLWriteActionAdd;
+        } else if (kind == "action") {
+            action = 2;
+        } else if (kind == "racing") {
+            // The calendar application saves again and again, each time a new version.
+            platform::setBeforeReplaceHook([&](const QString& p) {
+                ++hookCalls;
+                QVERIFY(putFile(p, text.toUtf8() + QByteArray(hookCalls, '\n')));
+            });
+        }
+        const QByteArray before = fileBytes(path);
+        testenv::LogRecorder log;
+
+        const bool written = toDo->writeToCalendar(path, action);
+
+        platform::setBeforeReplaceHook({});
+        if (kind == "readonly") {
+            if (::geteuid() == 0)
+                QVERIFY(setImmutable(dir.path(), false));
+            else
+                QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner |
+                                                              QFileDevice::WriteOwner |
+                                                              QFileDevice::ExeOwner));
+        }
+        settle();
+        QVERIFY(!written);
+        QCOMPARE(log.lines().count(failedLine), 1);
+        QCOMPARE(m_alerts.size(), 1);
+        QCOMPARE(int(m_alerts.at(0).style), int(platform::AlertStyle::Critical));
+        QCOMPARE(m_alerts.at(0).title, QL_LocalizedString("WRITE_FAILED_TITLE"));
+        QCOMPARE(m_alerts.at(0).message, QL_LocalizedString("WRITE_FAILED_TEXT"));
+        QCOMPARE(m_alerts.at(0).buttons, QStringList{QL_LocalizedString("OK_BUTTON")});
+        QVERIFY(!m_alerts.at(0).title.isEmpty());
+        QCOMPARE(m_notifications, QStringList{"Quillo_Failed_Write com.orvane.quillo"});
+        QCOMPARE(platform::Workspace::sharedWorkspace().recordedCalls(), noted(path));
+        if (kind == "racing") {
+            QCOMPARE(hookCalls, 3);
+            QCOMPARE(fileBytes(path), text.toUtf8() + "\n\n\n"); // their last save, untouched
+        } else if (kind != "missing" && kind != "folder") {
+            QCOMPARE(fileBytes(path), before);
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                 kind == "missing" || kind == "folder" ? 0 : 1); // no temporary file left
+    }
+
+    void concurrentSaveIsKept() {
+        const QString text = calendarAround({crlfLines(workedExampleLines)});
+        QVERIFY(putFile(m_path, text.toUtf8()));
+        const std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
+        toDo->setStatus(QStringLiteral("COMPLETED"));
+        // Between our read and our replace the calendar application adds an event.
+        const QString event =
+            crlfLines({"BEGIN:VEVENT", "UID:ev-9", "SUMMARY:Lunch", "END:VEVENT"}) + "\r\n";
+        int hookCalls = 0;
+        platform::setBeforeReplaceHook([&](const QString& path) {
+            if (hookCalls++ == 0)
+                QVERIFY(putFile(
+                    path,
+                    QString(text).replace("END:VCALENDAR", event + "END:VCALENDAR").toUtf8()));
+        });
+        const bool written = toDo->writeToCalendar(m_path, QLWriteActionReplace);
+        platform::setBeforeReplaceHook({});
+        QVERIFY(written);
+        QCOMPARE(hookCalls, 2);
+        const QString after = QString::fromUtf8(fileBytes(m_path));
+        QVERIFY(after.contains(event));
+        QCOMPARE(readToDos(after).at(0)->theStatus(), std::optional<QString>("COMPLETED"));
+        QVERIFY(m_alerts.isEmpty());
+    }
+
+    void permissionsAndByteOrderMarkKept() {
+        const QByteArray bom("\xEF\xBB\xBF");
+        const QString text = calendarAround({crlfLines(workedExampleLines)});
+        QVERIFY(putFile(m_path, bom + text.toUtf8()));
+        const QFileDevice::Permissions mode =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+        QVERIFY(QFile::setPermissions(m_path, mode));
+        const std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionRemove));
+        QCOMPARE(QFile::permissions(m_path) & QFileDevice::Permissions(0x7077), mode);
+        QCOMPARE(fileBytes(m_path), bom + calendarAround({}).toUtf8());
+    }
+};
+
+QUILLO_TEST_MAIN(TestWriter)
+#include "tst_writer.moc"
