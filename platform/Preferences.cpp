@@ -199,10 +199,15 @@ void CFPreferencesSetAppValue(const QString& key, const std::optional<QVariant>&
     DomainSettings* settings = settingsFor(applicationID);
     if (!settings || key.isEmpty())
         return;
-    if (value)
+    if (value) {
         settings->setValue(key, *value);
-    else
+    } else {
+        // QSettings only writes a removal of a key it has read; one that another
+        // process added since is read first.
+        if (!settings->contains(key))
+            DomainSettings refresh(preferencesFilePath(applicationID), false);
         settings->remove(key);
+    }
     pendingByFile()[preferencesFilePath(applicationID)].keys.insert(key);
 }
 
@@ -241,6 +246,8 @@ bool setPersistentDomain(const QVariantMap& domain, const QString& domainName) {
     DomainSettings* settings = settingsFor(domainName);
     if (!settings)
         return false;
+    // Read first: QSettings only removes the keys it knows of.
+    synchronize(domainName);
     settings->clear();
     for (auto it = domain.cbegin(); it != domain.cend(); ++it)
         settings->setValue(it.key(), it.value());

@@ -2,6 +2,8 @@
 // notification centre. Modes:
 //   write KEY VALUE        set an integer setting through QL_Preferences and exit
 //   writemany PREFIX COUNT set PREFIX0..PREFIX<COUNT-1> one by one, each written at once
+//   rewrite KEY COUNT      set KEY to 1000, 1001, ... (same length each time), each written
+//                          at once
 //   nobus                  post twice with observers in this process; print what arrived
 //   observe NAME SECONDS   print every notification of NAME arriving within SECONDS
 #include "platform/DistributedNotificationCenter.h"
@@ -51,6 +53,15 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) {
             platform::CFPreferencesSetAppValue(args.at(1) + QString::number(i), i,
                                                kQLApplicationID);
+            if (!platform::CFPreferencesAppSynchronize(kQLApplicationID))
+                return 2;
+        }
+        return 0;
+    }
+    if (mode == QLatin1String("rewrite") && args.size() == 3) {
+        const int count = args.at(2).toInt();
+        for (int i = 0; i < count; ++i) {
+            platform::CFPreferencesSetAppValue(args.at(1), 1000 + i, kQLApplicationID);
             if (!platform::CFPreferencesAppSynchronize(kQLApplicationID))
                 return 2;
         }

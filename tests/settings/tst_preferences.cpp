@@ -14,6 +14,9 @@
 
 #include <functional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using platform::DistributedNotificationCenter;
 
 namespace {
@@ -297,6 +300,35 @@ private slots:
         QCOMPARE(onDisk.size(), 2 * perThread);
     }
 
+    // Another process's write that leaves the file's size and time stamp as they were
+    // (a quick write within one tick of the file system's clock) must still survive
+    // this process's next write.
+    void unnoticedWriteOfAnotherProcessSurvives() {
+        platform::CFPreferencesSetAppValue(QStringLiteral("sortOrder"), 1, kQLApplicationID);
+        platform::CFPreferencesSetAppValue(QStringLiteral("menuIconImage"), 1, kQLApplicationID);
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        const QByteArray path = QFile::encodeName(plistPath());
+        struct stat before {};
+        QCOMPARE(::stat(path.constData(), &before), 0);
+        QFile file(plistPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray xml = file.readAll();
+        file.close();
+        const QByteArray old = "<key>sortOrder</key>\n\t<integer>1</integer>";
+        QVERIFY(xml.contains(old));
+        xml.replace(old, "<key>sortOrder</key>\n\t<integer>4</integer>");
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(xml);
+        file.close();
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+
+        QL_Preferences::sharedPreferences().setMenuIconImage(2);
+        const QVariantMap onDisk = fileContents().value_or(QVariantMap());
+        QCOMPARE(onDisk.value("sortOrder").toInt(), 4);
+        QCOMPARE(onDisk.value("menuIconImage").toInt(), 2);
+    }
+
     // ---- across processes, on the session bus the test command starts
 
     void changeInAnotherProcessIsAnnouncedAndReadAfterSynchronising() {
@@ -314,6 +346,39 @@ private slots:
         // Exactly once.
         QTest::qWait(300);
         QCOMPARE(counter.objects.size(), 1);
+    }
+
+    // Rewriting one key each with values of one length keeps the file's size, and the
+    // file system's time stamps are coarse: each process must still see the other's
+    // latest write before it writes its own.
+    void twoProcessesRewritingAtOnceKeepTheLatestValues() {
+        constexpr int count = 300;
+        QProcess a;
+        QProcess b;
+        a.start(helperPath(),
+                {QStringLiteral("rewrite"), QStringLiteral("keyA"), QString::number(count)});
+        b.start(helperPath(),
+                {QStringLiteral("rewrite"), QStringLiteral("keyB"), QString::number(count)});
+        QVERIFY(a.waitForFinished(120000));
+        QVERIFY(b.waitForFinished(120000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        const QVariantMap onDisk = fileContents().value_or(QVariantMap());
+        QCOMPARE(onDisk.value("keyA").toInt(), 1000 + count - 1);
+        QCOMPARE(onDisk.value("keyB").toInt(), 1000 + count - 1);
+    }
+
+    void keyAddedByAnotherProcessCanBeRemoved() {
+        QCOMPARE(QProcess::execute(helperPath(),
+                                   {QStringLiteral("write"), QStringLiteral("informationalIcons"),
+                                    QStringLiteral("2")}),
+                 0);
+        // Not synchronised: this process has not seen the key yet.
+        platform::CFPreferencesSetAppValue(QStringLiteral("informationalIcons"), std::nullopt,
+                                           kQLApplicationID);
+        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(!fileContents().value_or(QVariantMap()).contains("informationalIcons"));
+        QCOMPARE(QL_Preferences::sharedPreferences().informationalIcons(), 1);
     }
 
     void twoProcessesWritingAtOnceLoseNothing() {
