@@ -15,6 +15,7 @@
 #include <QUuid>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -184,29 +185,27 @@ void appendCarriedLines(QString& out, QStringView raw, const QStringList& emitte
     }
 }
 
-// Replaces every occurrence of needle, letter case ignored, in one pass; nothing when
+// One change to the calendar text: length units at "at" give way to insert.
+struct Edit {
+    qsizetype at;
+    qsizetype length;
+    QString insert;
+};
+using Edits = std::vector<Edit>;
+
+// Every occurrence of needle, letter case ignored, found in one pass; nothing when
 // there is none.
-std::optional<QString> replacedEverywhere(QStringView text, QStringView needle,
-                                          QStringView replacement) {
+std::optional<Edits> replacingEverywhere(QStringView text, QStringView needle,
+                                         const QString& replacement) {
     if (needle.isEmpty())
         return std::nullopt;
-    QString out;
-    qsizetype from = 0;
-    bool found = false;
+    Edits edits;
     for (qsizetype at = text.indexOf(needle, 0, Qt::CaseInsensitive); at >= 0;
-         at = text.indexOf(needle, from, Qt::CaseInsensitive)) {
-        if (!found) {
-            out.reserve(text.size() + replacement.size() - needle.size());
-            found = true;
-        }
-        out.append(text.sliced(from, at - from));
-        out.append(replacement);
-        from = at + needle.size();
-    }
-    if (!found)
+         at = text.indexOf(needle, at + needle.size(), Qt::CaseInsensitive))
+        edits.push_back({at, needle.size(), replacement});
+    if (edits.empty())
         return std::nullopt;
-    out.append(text.sliced(from));
-    return out;
+    return edits;
 }
 
 // The start of the last line that is exactly "END:VCALENDAR" (letter case ignored),
@@ -224,36 +223,75 @@ std::optional<qsizetype> lastCalendarEnd(QStringView text) {
     return std::nullopt;
 }
 
-std::optional<QString> applyAction(QStringView text, int action, const QL_ToDo::Text& rawData,
-                                   const QString& formatted) {
+std::optional<Edits> editsFor(QStringView text, int action, const QL_ToDo::Text& rawData,
+                              const QString& formatted) {
     switch (action) {
     case QLWriteActionReplace:
         if (!rawData)
             return std::nullopt;
-        return replacedEverywhere(text, *rawData, formatted);
+        return replacingEverywhere(text, *rawData, formatted);
     case QLWriteActionRemove: {
         if (!rawData || rawData->isEmpty())
             return std::nullopt;
         // The line break after "END:VTODO" goes with the component.
         QString withBreak = *rawData;
         withBreak.append(crlf);
-        return replacedEverywhere(text, withBreak, {});
+        return replacingEverywhere(text, withBreak, {});
     }
     case QLWriteActionAdd: {
         const std::optional<qsizetype> end = lastCalendarEnd(text);
         if (!end)
             return std::nullopt;
-        QString out;
-        out.reserve(text.size() + formatted.size() + 2);
-        out.append(text.first(*end));
-        out.append(formatted);
-        out.append(crlf);
-        out.append(text.sliced(*end));
-        return out;
+        QString component = formatted;
+        component.append(crlf);
+        return Edits{{*end, 0, component}};
     }
     default:
         return std::nullopt;
     }
+}
+
+// The number of UTF-8 bytes of well-formed UTF-16 text (a surrogate pair gives four).
+qsizetype utf8Length(QStringView text) {
+    qsizetype n = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        n += u < 0x80 ? 1 : (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) ? 2 : 3;
+    }
+    return n;
+}
+
+// The new file bytes. When the line endings needed no change, the text is exactly
+// the file's bytes decoded, so the untouched stretches are copied as bytes instead
+// of being encoded again: a large calendar costs little more than its copy.
+QByteArray applied(const QString& text, bool textIsFileBytes, const QByteArray& fileBytes,
+                   const Edits& edits) {
+    if (textIsFileBytes) {
+        QByteArray out;
+        out.reserve(fileBytes.size() + 3 * edits.size() * edits.front().insert.size() + 16);
+        const QStringView view(text);
+        qsizetype pos = 0;
+        qsizetype bytePos = 0;
+        for (const Edit& e : edits) {
+            const qsizetype kept = utf8Length(view.sliced(pos, e.at - pos));
+            out.append(fileBytes.constData() + bytePos, kept);
+            bytePos += kept + utf8Length(view.sliced(e.at, e.length));
+            pos = e.at + e.length;
+            out.append(e.insert.toUtf8());
+        }
+        out.append(fileBytes.constData() + bytePos, fileBytes.size() - bytePos);
+        return out;
+    }
+    QString out;
+    out.reserve(text.size() + edits.size() * edits.front().insert.size() + 16);
+    qsizetype pos = 0;
+    for (const Edit& e : edits) {
+        out.append(QStringView(text).sliced(pos, e.at - pos));
+        out.append(e.insert);
+        pos = e.at + e.length;
+    }
+    out.append(QStringView(text).sliced(pos));
+    return out.toUtf8();
 }
 
 void reportFailedWrite() {
@@ -279,11 +317,14 @@ bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawDa
         const std::optional<QString> contents = platform::decodeUtf8(snapshot->bytes);
         if (!contents)
             return false;
-        const std::optional<QString> changed =
-            applyAction(ql::normalizeLineEndings(*contents), action, rawData, formatted);
-        if (!changed)
+        const QString text = ql::normalizeLineEndings(*contents);
+        const std::optional<Edits> edits = editsFor(text, action, rawData, formatted);
+        if (!edits)
             return false;
-        switch (platform::replaceFileAtomically(path, changed->toUtf8(), snapshot->identity)) {
+        // Normalising only ever adds characters, so an equal length means no change.
+        const QByteArray changed =
+            applied(text, text.size() == contents->size(), snapshot->bytes, *edits);
+        switch (platform::replaceFileAtomically(path, changed, snapshot->identity)) {
         case platform::AtomicReplaceResult::Replaced:
             return true;
         case platform::AtomicReplaceResult::Failed:
