@@ -59,8 +59,10 @@ struct DistributedNotificationCenter::Private {
             return relay;
         relayMade = true;
         auto* r = new NotificationRelay(this);
-        r->moveToThread(app->thread());
-        r->setParent(app);
+        if (QThread::currentThread() == app->thread())
+            r->setParent(app); // goes with the application object
+        else
+            r->moveToThread(app->thread()); // kept for the life of the process
         relay = r;
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (bus.isConnected() && bus.connect(QString(), busPath, busInterface, busMember, r,

@@ -1,4 +1,5 @@
 #include "common/TestEnv.h"
+#include "settings/PrivateBus.h"
 
 #include "platform/DistributedNotificationCenter.h"
 
@@ -145,5 +146,12 @@ private slots:
     }
 };
 
-QUILLO_TEST_MAIN_CORE(TestNotifications)
+int main(int argc, char** argv) {
+    reexecOnPrivateBus(argc, argv);
+    testenv::isolateHome();
+    QCoreApplication app(argc, argv);
+    TestNotifications tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_notifications.moc"

@@ -1,4 +1,5 @@
 #include "common/TestEnv.h"
+#include "settings/PrivateBus.h"
 
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Preferences.h"
@@ -409,5 +410,12 @@ private slots:
     }
 };
 
-QUILLO_TEST_MAIN_CORE(TestPreferences)
+int main(int argc, char** argv) {
+    reexecOnPrivateBus(argc, argv);
+    testenv::isolateHome();
+    QCoreApplication app(argc, argv);
+    TestPreferences tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_preferences.moc"
