@@ -134,42 +134,41 @@ int QL_ToDo::daysDue() const {
 QL_ToDo::Text QL_ToDo::convertFromEscapedString(const Text& text) {
     if (!text)
         return std::nullopt;
-    const QString& in = *text;
-    const qsizetype first = in.indexOf(QLatin1Char('\\'));
-    if (first < 0)
-        return in;
+    const QStringView in(*text);
+    qsizetype backslash = in.indexOf(u'\\');
+    if (backslash < 0)
+        return text;
     // One pass from left to right, so an escaped backslash is never read as the start
     // of another escape; an unknown escape keeps its backslash.
     QString out;
     out.reserve(in.size());
-    out.append(QStringView(in).left(first));
-    const qsizetype n = in.size();
-    for (qsizetype i = first; i < n; ++i) {
-        const QChar c = in.at(i);
-        if (c != QLatin1Char('\\') || i + 1 >= n) {
-            out.append(c);
-            continue;
+    qsizetype done = 0;
+    while (backslash >= 0) {
+        out.append(in.sliced(done, backslash - done));
+        done = backslash + 1;
+        if (done >= in.size()) {
+            out.append(u'\\');
+            break;
         }
-        const char16_t next = in.at(i + 1).unicode();
-        switch (next) {
+        switch (const char16_t next = in[done].unicode()) {
         case u'\\':
-            out.append(QLatin1Char('\\'));
-            ++i;
-            break;
-        case u'n':
-        case u'N':
-            out.append(QLatin1Char('\r'));
-            ++i;
-            break;
         case u';':
         case u',':
             out.append(QChar(next));
-            ++i;
+            ++done;
+            break;
+        case u'n':
+        case u'N':
+            out.append(u'\r');
+            ++done;
             break;
         default:
-            out.append(c);
+            out.append(u'\\');
             break;
         }
+        backslash = in.indexOf(u'\\', done);
     }
+    if (done < in.size())
+        out.append(in.sliced(done));
     return out;
 }

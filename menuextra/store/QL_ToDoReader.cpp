@@ -4,14 +4,45 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
 
 namespace ql {
+
+namespace {
+
+// True when every CR is followed by an LF and every LF follows a CR. The inner loop
+// has a fixed length and no branches, so the compiler turns it into vector code.
+bool endsEveryLineWithCrLf(const char16_t* data, qsizetype n) {
+    if (n == 0)
+        return true;
+    if (data[0] == u'\n' || data[n - 1] == u'\r')
+        return false;
+    constexpr qsizetype block = 64;
+    qsizetype i = 0;
+    for (; i + block < n; i += block) {
+        unsigned mismatch = 0;
+        for (qsizetype j = 0; j < block; ++j)
+            mismatch |= unsigned(data[i + j] == u'\r') ^ unsigned(data[i + j + 1] == u'\n');
+        if (mismatch)
+            return false;
+    }
+    for (; i + 1 < n; ++i) {
+        if ((data[i] == u'\r') != (data[i + 1] == u'\n'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 QString normalizeLineEndings(QString text) {
     const char16_t* data = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
-    // Most files already end their lines with CR LF: find the first line end that
-    // does not, and leave the text untouched (and uncopied) when there is none.
+    // Most files already end every line with CR LF: such a text is returned untouched.
+    if (endsEveryLineWithCrLf(data, n))
+        return text;
+
     qsizetype first = -1;
     qsizetype extra = 0;
     for (qsizetype i = 0; i < n; ++i) {
@@ -54,15 +85,26 @@ namespace {
 
 const QString crlf = QStringLiteral("\r\n");
 const QString endVTodo = QStringLiteral("END:VTODO");
+constexpr std::u16string_view endVTodoLine = u"END:VTODO";
 const QString endVAlarm = QStringLiteral("END:VALARM");
 
-bool isLine(QStringView line, QStringView marker) {
-    return line.size() == marker.size() && line.compare(marker, Qt::CaseInsensitive) == 0;
+// keyword is upper-case ASCII; letter case of the line is ignored.
+bool startsWithKeyword(QStringView line, std::u16string_view keyword) {
+    if (line.size() < qsizetype(keyword.size()))
+        return false;
+    for (size_t i = 0; i < keyword.size(); ++i) {
+        char16_t c = line[qsizetype(i)].unicode();
+        if (c >= u'a' && c <= u'z')
+            c = char16_t(c - (u'a' - u'A'));
+        if (c != keyword[i])
+            return false;
+    }
+    return true;
 }
 
-bool startsWithKeyword(QStringView line, QStringView keyword) {
-    return line.size() >= keyword.size() &&
-           line.first(keyword.size()).compare(keyword, Qt::CaseInsensitive) == 0;
+// The whole line is the marker (upper-case ASCII), letter case ignored.
+bool isLine(QStringView line, std::u16string_view marker) {
+    return line.size() == qsizetype(marker.size()) && startsWithKeyword(line, marker);
 }
 
 bool isFoldedContinuation(QStringView line) {
@@ -218,6 +260,34 @@ QL_ToDo::Text toText(const std::optional<QStringView>& view) {
     return view->toString();
 }
 
+// Start-date names, status words and dates repeat from one to-do to the next; the
+// records of one reading share one copy of each instead of allocating their own.
+class SharedTexts {
+public:
+    QL_ToDo::Text text(const std::optional<QStringView>& view) {
+        if (!view)
+            return std::nullopt;
+        if (view->size() > maxLength)
+            return view->toString();
+        const std::u16string_view key(reinterpret_cast<const char16_t*>(view->utf16()),
+                                      size_t(view->size()));
+        const auto found = m_texts.find(key);
+        if (found != m_texts.end())
+            return found->second;
+        QString copy = view->toString();
+        if (m_texts.size() >= maxEntries)
+            return copy;
+        const std::u16string_view ownKey(reinterpret_cast<const char16_t*>(copy.utf16()),
+                                         size_t(copy.size()));
+        return m_texts.emplace(ownKey, std::move(copy)).first->second;
+    }
+
+private:
+    static constexpr qsizetype maxLength = 24;
+    static constexpr size_t maxEntries = 4096;
+    std::unordered_map<std::u16string_view, QString> m_texts;
+};
+
 // The scan of one to-do, from its BEGIN line to its END line.
 class ToDoScan {
 public:
@@ -226,7 +296,7 @@ public:
     // Reads up to and including the END line (or to the end of the text); returns the
     // index at which the scan for the next to-do goes on.
     qsizetype run();
-    std::shared_ptr<QL_ToDo> record(const CalendarOfToDos& calendar) const;
+    std::shared_ptr<QL_ToDo> record(const CalendarOfToDos& calendar, SharedTexts& shared) const;
 
 private:
     void finishLogicalLine();
@@ -291,7 +361,7 @@ qsizetype ToDoScan::run() {
         }
         finishLogicalLine();
 
-        if (isLine(line, endVTodo)) {
+        if (isLine(line, endVTodoLine)) {
             if (inAlarm) {
                 m_alarm = m_text.sliced(alarmBegin, pos - alarmBegin).toString() + endVAlarm;
             }
@@ -327,31 +397,32 @@ qsizetype ToDoScan::run() {
     return n;
 }
 
-std::shared_ptr<QL_ToDo> ToDoScan::record(const CalendarOfToDos& calendar) const {
+std::shared_ptr<QL_ToDo> ToDoScan::record(const CalendarOfToDos& calendar,
+                                          SharedTexts& shared) const {
     const Properties& p = m_properties;
     const double sequence = p.sequence ? floatingReading(*p.sequence) : 0.0;
     auto toDo =
         std::make_shared<QL_ToDo>(toText(p.uid), toText(p.summary), toText(p.dateStamp),
-                                  toText(p.startValue), toText(p.startName), sequence,
+                                  shared.text(p.startValue), shared.text(p.startName), sequence,
                                   calendar.sourceKey, calendar.title, calendar.color, m_rawData);
     if (m_alarm)
         toDo->setVAlarm(m_alarm);
     if (p.description)
         toDo->setDescription(toText(p.description));
     if (p.status)
-        toDo->setStatus(toText(p.status));
+        toDo->setStatus(shared.text(p.status));
     if (p.completed)
-        toDo->setCompletedDate(toText(p.completed));
+        toDo->setCompletedDate(shared.text(p.completed));
     else if (p.completedTZIDValue)
-        toDo->setCompletedDate(toText(p.completedTZIDValue));
+        toDo->setCompletedDate(shared.text(p.completedTZIDValue));
     if (p.priority)
         toDo->setPriority(integerReading(*p.priority));
     if (p.dueDate)
-        toDo->setDueDate(toText(p.dueDate));
+        toDo->setDueDate(shared.text(p.dueDate));
     else if (p.due)
-        toDo->setDueDate(toText(p.due));
+        toDo->setDueDate(shared.text(p.due));
     else if (p.dueDateTime)
-        toDo->setDueDate(toText(p.dueDateTime));
+        toDo->setDueDate(shared.text(p.dueDateTime));
     if (p.urlUri)
         toDo->setURL(toText(p.urlUri));
     else if (p.url)
@@ -364,6 +435,7 @@ std::shared_ptr<QL_ToDo> ToDoScan::record(const CalendarOfToDos& calendar) const
 void appendToDos(QStringView text, const CalendarOfToDos& calendar,
                  std::vector<std::shared_ptr<QL_ToDo>>& out) {
     const qsizetype n = text.size();
+    SharedTexts shared;
     // A byte-order mark is kept in the text but is not part of its first line.
     qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
     while (pos < n) {
@@ -373,7 +445,7 @@ void appendToDos(QStringView text, const CalendarOfToDos& calendar,
         if (isLine(text.sliced(pos, eol - pos), u"BEGIN:VTODO")) {
             ToDoScan scan(text, pos);
             pos = scan.run();
-            out.push_back(scan.record(calendar));
+            out.push_back(scan.record(calendar, shared));
         } else {
             pos = eol < n ? std::min(eol + 2, n) : n;
         }
