@@ -74,11 +74,6 @@ QString sequenceText(std::optional<double> sequence) {
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-QStringView namePartOf(QStringView line) {
-    const qsizetype colon = line.indexOf(u':');
-    return colon < 0 ? line : line.first(colon);
-}
-
 QStringView propertyNameOf(QStringView namePart) {
     const qsizetype semicolon = namePart.indexOf(u';');
     return semicolon < 0 ? namePart : namePart.first(semicolon);
@@ -131,12 +126,13 @@ std::vector<LogicalLine> logicalLines(QStringView body) {
     return lines;
 }
 
-bool isBlockLine(const QString& unfolded, QStringView keyword) {
-    return propertyNameOf(namePartOf(unfolded)).compare(keyword, Qt::CaseInsensitive) == 0;
+bool startsWithKeyword(QStringView line, QStringView keyword) {
+    return line.startsWith(keyword, Qt::CaseInsensitive);
 }
 
 // Appends, each ended by CR LF, the lines of the component as read that the record
-// does not own: everything the record cannot show stays exactly as it stood.
+// does not own: everything the record cannot show stays exactly as it stood. Lines
+// and blocks are told apart as the reader tells them apart.
 void appendCarriedLines(QString& out, QStringView raw, const QStringList& emittedNames) {
     const qsizetype firstBreak = raw.indexOf(crlf);
     if (firstBreak < 0)
@@ -145,28 +141,30 @@ void appendCarriedLines(QString& out, QStringView raw, const QStringList& emitte
     if (body.endsWith(u"END:VTODO", Qt::CaseInsensitive))
         body.chop(9);
     const std::vector<LogicalLine> lines = logicalLines(body);
-    auto owned = [&](const QString& unfolded) {
-        const QStringView namePart = namePartOf(unfolded);
+    auto owned = [&](const LogicalLine& line) {
+        const QString unfolded = line.unfolded();
+        const qsizetype colon = unfolded.indexOf(u':');
+        if (colon <= 0)
+            return false; // not a property line
+        const QStringView namePart = QStringView(unfolded).first(colon);
         return isReadIntoRecord(namePart) ||
                emittedNames.contains(propertyNameOf(namePart), Qt::CaseInsensitive);
     };
     bool alarmSkipped = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const QString unfolded = lines[i].unfolded();
-        if (isBlockLine(unfolded, u"BEGIN")) {
+        const QStringView line = lines[i].text;
+        if (startsWithKeyword(line, u"BEGIN:")) {
             // A nested block runs to its matching END line and travels whole, except
             // the first alarm, which the record holds and writes itself.
             std::size_t last = i;
             for (int depth = 1; last + 1 < lines.size() && depth > 0;) {
-                const QString inner = lines[++last].unfolded();
-                if (isBlockLine(inner, u"BEGIN"))
+                const QStringView inner = lines[++last].text;
+                if (startsWithKeyword(inner, u"BEGIN:"))
                     ++depth;
-                else if (isBlockLine(inner, u"END"))
+                else if (startsWithKeyword(inner, u"END:"))
                     --depth;
             }
-            const bool isAlarm = unfolded.sliced(unfolded.indexOf(u':') + 1)
-                                     .trimmed()
-                                     .compare(u"VALARM", Qt::CaseInsensitive) == 0;
+            const bool isAlarm = line.compare(u"BEGIN:VALARM", Qt::CaseInsensitive) == 0;
             if (isAlarm && !alarmSkipped) {
                 alarmSkipped = true;
             } else {
@@ -178,9 +176,9 @@ void appendCarriedLines(QString& out, QStringView raw, const QStringList& emitte
             i = last;
             continue;
         }
-        if (owned(unfolded))
+        if (owned(lines[i]))
             continue;
-        out.append(lines[i].text);
+        out.append(line);
         out.append(crlf);
     }
 }

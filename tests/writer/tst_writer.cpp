@@ -390,6 +390,11 @@ private slots:
             << QStringList{"STATUS:COMPLETED", "COMPLETED;TZID=Europe/Berlin:20070111T100000"}
             << "reopen" << QStringList{}
             << QStringList{"STATUS:COMPLETED", "COMPLETED;TZID=Europe/Berlin:20070111T100000"};
+        QTest::newRow("a line that is no property stays")
+            << QStringList{"NO COLON HERE", ":NO NAME"} << "none"
+            << QStringList{"NO COLON HERE", ":NO NAME"} << QStringList{};
+        const QStringList block = {"BEGIN:X-BLOCK", "UID:inner", "STATUS:inner", "END:X-BLOCK"};
+        QTest::newRow("a nested block travels whole") << block << "none" << block << QStringList{};
         QTest::newRow("a cleared link goes")
             << QStringList{"URL:http://example.org/"} << "unlink" << QStringList{}
             << QStringList{"URL:http://example.org/"};
