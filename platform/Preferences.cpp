@@ -13,9 +13,14 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
 
 namespace platform {
 namespace {
@@ -52,6 +57,29 @@ bool readPlist(QIODevice& device, QSettings::SettingsMap& map) {
     return true;
 }
 
+// Gives the version being written a modification time at least a millisecond after
+// the version it replaces (QSettings compares times in milliseconds). Without it two
+// versions written within one tick of the file system's coarse clock, with the same
+// size, look alike, and a process that read the first would never read the second
+// when it synchronises. Done on the new file before QSettings renames it into place,
+// under the file's lock.
+bool stampNewVersion(QFileDevice& file, const QString& path) {
+    if (!file.flush())
+        return false;
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    qint64 stamp = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    struct stat previous {};
+    if (::stat(QFile::encodeName(path).constData(), &previous) == 0) {
+        const qint64 previousMs =
+            qint64(previous.st_mtim.tv_sec) * 1000 + previous.st_mtim.tv_nsec / 1000000;
+        stamp = std::max(stamp, (previousMs + 1) * 1000000);
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {time_t(stamp / 1000000000), long(stamp % 1000000000)}};
+    return ::futimens(file.handle(), times) == 0;
+}
+
 // QSettings skips rereading a file whose size and time stamp look unchanged, and the
 // file system's time stamps are coarse: a quick write by another process can go
 // unseen, and QSettings would then write its stale copy of that process's keys.
@@ -60,7 +88,7 @@ bool readPlist(QIODevice& device, QSettings::SettingsMap& map) {
 bool writePlist(QIODevice& device, const QSettings::SettingsMap& map) {
     std::lock_guard lock(domainMutex());
     QVariantMap result;
-    const auto* file = qobject_cast<QFileDevice*>(&device);
+    auto* file = qobject_cast<QFileDevice*>(&device);
     const QString path = file ? QFileInfo(file->fileName()).absoluteFilePath() : QString();
     auto pending = pendingByFile().find(path);
     if (path.isEmpty() || pending == pendingByFile().end() || pending->second.replaceAll) {
@@ -106,9 +134,11 @@ bool writePlist(QIODevice& device, const QSettings::SettingsMap& map) {
     }
     const std::optional<QByteArray> bytes =
         PropertyList::toData(QVariant(result), PropertyList::Format::Xml);
-    if (!bytes)
+    if (!bytes || device.write(*bytes) != bytes->size())
         return false;
-    return device.write(*bytes) == bytes->size();
+    if (file && !path.isEmpty())
+        return stampNewVersion(*file, path);
+    return true;
 }
 
 QSettings::Format plistFormat() {
