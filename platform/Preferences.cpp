@@ -87,43 +87,36 @@ bool stampNewVersion(QFileDevice& file, const QString& path) {
 // is now, with only the keys this process changed taken from QSettings' map.
 bool writePlist(QIODevice& device, const QSettings::SettingsMap& map) {
     std::lock_guard lock(domainMutex());
-    QVariantMap result;
     auto* file = qobject_cast<QFileDevice*>(&device);
     const QString path = file ? QFileInfo(file->fileName()).absoluteFilePath() : QString();
-    auto pending = pendingByFile().find(path);
+    QVariantMap current;
+    if (!path.isEmpty() && QFileInfo::exists(path)) {
+        std::optional<QByteArray> onDisk;
+        if (QFile f(path); f.open(QIODevice::ReadOnly))
+            onDisk = f.readAll();
+        bool readable = onDisk && onDisk->trimmed().isEmpty();
+        if (onDisk && !readable) {
+            const std::optional<QVariant> root = PropertyList::fromData(*onDisk);
+            readable = root && root->typeId() == QMetaType::QVariantMap;
+            if (readable)
+                current = root->toMap();
+        }
+        if (!readable) {
+            // Keep what cannot be read instead of writing over it.
+            const QString keep = path + QStringLiteral(".unreadable");
+            QFile::remove(keep);
+            if (!QFile::copy(path, keep))
+                return false;
+            NSLog(QStringLiteral("Quillo :: Preferences :: %1 is not a property list; kept as %2")
+                      .arg(path, keep));
+        }
+    }
+    QVariantMap result;
+    const auto pending = pendingByFile().find(path);
     if (path.isEmpty() || pending == pendingByFile().end() || pending->second.replaceAll) {
         result = map;
     } else {
-        if (QFileInfo::exists(path)) {
-            const std::optional<QByteArray> onDisk = [&]() -> std::optional<QByteArray> {
-                QFile f(path);
-                if (!f.open(QIODevice::ReadOnly))
-                    return std::nullopt;
-                return f.readAll();
-            }();
-            QVariantMap current;
-            bool readable = false;
-            if (onDisk) {
-                if (onDisk->trimmed().isEmpty()) {
-                    readable = true;
-                } else if (const std::optional<QVariant> root = PropertyList::fromData(*onDisk);
-                           root && root->typeId() == QMetaType::QVariantMap) {
-                    current = root->toMap();
-                    readable = true;
-                }
-            }
-            if (!readable) {
-                // Keep what cannot be read instead of writing over it.
-                const QString keep = path + QStringLiteral(".unreadable");
-                QFile::remove(keep);
-                if (!QFile::copy(path, keep))
-                    return false;
-                NSLog(QStringLiteral("Quillo :: Preferences :: %1 is not a property list; kept "
-                                     "as %2")
-                          .arg(path, keep));
-            }
-            result = current;
-        }
+        result = current;
         for (const QString& key : std::as_const(pending->second.keys)) {
             const auto it = map.constFind(key);
             if (it != map.cend())
