@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     int sink = 0;
     const double getter = microsecondsPerCall(20000, [&](int) { sink += prefs.sortOrder(); });
     const double sync = microsecondsPerCall(
-        500, [&](int) { platform::CFPreferencesAppSynchronize(kQLApplicationID); });
+        500, [&](int) { platform::preferencesAppSynchronize(kQLApplicationID); });
 
     const QString panes = home.path() + "/.local/share/PreferencePanes";
     QDir().mkpath(panes);

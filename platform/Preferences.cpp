@@ -216,8 +216,8 @@ QString preferencesFilePath(const QString& applicationID) {
            QStringLiteral(".plist");
 }
 
-void CFPreferencesSetAppValue(const QString& key, const std::optional<QVariant>& value,
-                              const QString& applicationID) {
+void preferencesSetAppValue(const QString& key, const std::optional<QVariant>& value,
+                            const QString& applicationID) {
     std::lock_guard lock(domainMutex());
     DomainSettings* settings = settingsFor(applicationID);
     if (!settings || key.isEmpty())
@@ -234,8 +234,7 @@ void CFPreferencesSetAppValue(const QString& key, const std::optional<QVariant>&
     pendingByFile()[preferencesFilePath(applicationID)].keys.insert(key);
 }
 
-std::optional<QVariant> CFPreferencesCopyAppValue(const QString& key,
-                                                  const QString& applicationID) {
+std::optional<QVariant> preferencesCopyAppValue(const QString& key, const QString& applicationID) {
     std::lock_guard lock(domainMutex());
     DomainSettings* settings = settingsFor(applicationID);
     if (!settings || key.isEmpty())
@@ -246,7 +245,7 @@ std::optional<QVariant> CFPreferencesCopyAppValue(const QString& key,
     return value;
 }
 
-bool CFPreferencesAppSynchronize(const QString& applicationID) {
+bool preferencesAppSynchronize(const QString& applicationID) {
     std::lock_guard lock(domainMutex());
     return synchronize(applicationID);
 }

@@ -21,16 +21,20 @@ namespace platform {
 
 // Sets (or, with nothing, removes) the value of a key in the domain. Stays in this
 // process until the domain is synchronised.
-void CFPreferencesSetAppValue(const QString& key, const std::optional<QVariant>& value,
-                              const QString& applicationID);
+void preferencesSetAppValue(const QString& key, const std::optional<QVariant>& value,
+                            const QString& applicationID);
 
 // The value of a key as this process last read or set it; nothing when absent.
 // Does not go to the disk: synchronise first to see other processes' changes.
-std::optional<QVariant> CFPreferencesCopyAppValue(const QString& key, const QString& applicationID);
+std::optional<QVariant> preferencesCopyAppValue(const QString& key, const QString& applicationID);
 
 // Writes this process's changes to the file and reads the other processes' ones.
 // False (and a log line) when the file could not be written or read.
-bool CFPreferencesAppSynchronize(const QString& applicationID);
+bool preferencesAppSynchronize(const QString& applicationID);
+// The same under the name the menu extra's change handler knows it by.
+inline bool CFPreferencesAppSynchronize(const QString& applicationID) {
+    return preferencesAppSynchronize(applicationID);
+}
 
 // The user-defaults persistent domain: the whole domain as one dictionary, read
 // fresh from the disk; nothing when the domain's name is not a valid file name.

@@ -52,8 +52,8 @@ QL_Preferences& QL_Preferences::sharedPreferences() {
 }
 
 void QL_Preferences::setObject(const QVariant& value, const QString& key) {
-    platform::CFPreferencesSetAppValue(key, value, kQLApplicationID);
-    if (!platform::CFPreferencesAppSynchronize(kQLApplicationID))
+    platform::preferencesSetAppValue(key, value, kQLApplicationID);
+    if (!platform::preferencesAppSynchronize(kQLApplicationID))
         platform::NSLog(
             QStringLiteral("Quillo :: setObject :: Could not save the setting %1").arg(key));
     platform::DistributedNotificationCenter::defaultCenter().postNotificationName(
@@ -61,7 +61,7 @@ void QL_Preferences::setObject(const QVariant& value, const QString& key) {
 }
 
 std::optional<QVariant> QL_Preferences::objectForKey(const QString& key) const {
-    return platform::CFPreferencesCopyAppValue(key, kQLApplicationID);
+    return platform::preferencesCopyAppValue(key, kQLApplicationID);
 }
 
 bool QL_Preferences::boolForKey(const QString& key, bool defaultValue) const {

@@ -18,7 +18,7 @@ extern const QString kQLApplicationID;
 // (Booleans as Booleans, integers as integers), writes the domain to disk and posts
 // QLPreferencesDidChangeNotification once, even when the value did not change.
 // A process that wants another process's changes synchronises the domain first
-// (platform::CFPreferencesAppSynchronize(kQLApplicationID)).
+// (platform::preferencesAppSynchronize(kQLApplicationID)).
 // Used on the main thread.
 class QL_Preferences {
 public:

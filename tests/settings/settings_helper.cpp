@@ -51,9 +51,8 @@ int main(int argc, char** argv) {
     if (mode == QLatin1String("writemany") && args.size() == 3) {
         const int count = args.at(2).toInt();
         for (int i = 0; i < count; ++i) {
-            platform::CFPreferencesSetAppValue(args.at(1) + QString::number(i), i,
-                                               kQLApplicationID);
-            if (!platform::CFPreferencesAppSynchronize(kQLApplicationID))
+            platform::preferencesSetAppValue(args.at(1) + QString::number(i), i, kQLApplicationID);
+            if (!platform::preferencesAppSynchronize(kQLApplicationID))
                 return 2;
         }
         return 0;
@@ -61,8 +60,8 @@ int main(int argc, char** argv) {
     if (mode == QLatin1String("rewrite") && args.size() == 3) {
         const int count = args.at(2).toInt();
         for (int i = 0; i < count; ++i) {
-            platform::CFPreferencesSetAppValue(args.at(1), 1000 + i, kQLApplicationID);
-            if (!platform::CFPreferencesAppSynchronize(kQLApplicationID))
+            platform::preferencesSetAppValue(args.at(1), 1000 + i, kQLApplicationID);
+            if (!platform::preferencesAppSynchronize(kQLApplicationID))
                 return 2;
         }
         return 0;

@@ -143,11 +143,11 @@ private slots:
                 s.isBool ? QVariant(!s.defaultValue) : QVariant(s.defaultValue + 3);
             s.set(other);
             QVERIFY2(s.get().toInt() == other.toInt(), s.key);
-            platform::CFPreferencesSetAppValue(QString::fromLatin1(s.key), std::nullopt,
-                                               kQLApplicationID);
+            platform::preferencesSetAppValue(QString::fromLatin1(s.key), std::nullopt,
+                                             kQLApplicationID);
             QVERIFY2(s.get().toInt() == s.defaultValue, s.key);
         }
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QCOMPARE(fileContents().value_or(QVariantMap{{"x", 1}}), QVariantMap());
     }
 
@@ -195,7 +195,7 @@ private slots:
         QFETCH(int, expected);
         // Written straight into the file, as another program might.
         QVERIFY(platform::setPersistentDomain({{key, stored}}, kQLApplicationID));
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QCOMPARE(setting(key).get().toInt(), expected);
     }
 
@@ -239,7 +239,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("this is not a property list");
         file.close();
-        QVERIFY(!platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(!platform::preferencesAppSynchronize(kQLApplicationID));
         QCOMPARE(QL_Preferences::sharedPreferences().openMenuKey(), 49);
         testenv::LogRecorder log;
         QL_Preferences::sharedPreferences().setOpenMenuKey(100);
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("this is not a property list"));
         QCOMPARE(fileContents().value_or(QVariantMap()).value("openMenuKey").toInt(), 100);
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QFile::remove(kept.fileName());
     }
 
@@ -265,16 +265,15 @@ private slots:
 
     void valuesSetOnAnotherThreadAreSeenHere() {
         QThread* worker = QThread::create([] {
-            platform::CFPreferencesSetAppValue(QStringLiteral("menuIconImage"), 4,
-                                               kQLApplicationID);
-            platform::CFPreferencesSetAppValue(QStringLiteral("trimLongTitles"), true,
-                                               kQLApplicationID);
+            platform::preferencesSetAppValue(QStringLiteral("menuIconImage"), 4, kQLApplicationID);
+            platform::preferencesSetAppValue(QStringLiteral("trimLongTitles"), true,
+                                             kQLApplicationID);
         });
         worker->start();
         QVERIFY(worker->wait(10000));
         delete worker;
         QCOMPARE(QL_Preferences::sharedPreferences().menuIconImage(), 4);
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QCOMPARE(fileContents().value_or(QVariantMap()).value("menuIconImage").toInt(), 4);
         QCOMPARE(fileContents().value_or(QVariantMap()).value("trimLongTitles").toBool(), true);
     }
@@ -284,9 +283,9 @@ private slots:
         auto writer = [](const QString& prefix) {
             return QThread::create([prefix] {
                 for (int i = 0; i < perThread; ++i) {
-                    platform::CFPreferencesSetAppValue(prefix + QString::number(i), i,
-                                                       kQLApplicationID);
-                    platform::CFPreferencesAppSynchronize(kQLApplicationID);
+                    platform::preferencesSetAppValue(prefix + QString::number(i), i,
+                                                     kQLApplicationID);
+                    platform::preferencesAppSynchronize(kQLApplicationID);
                 }
             });
         };
@@ -306,9 +305,9 @@ private slots:
     // (a quick write within one tick of the file system's clock) must still survive
     // this process's next write.
     void unnoticedWriteOfAnotherProcessSurvives() {
-        platform::CFPreferencesSetAppValue(QStringLiteral("sortOrder"), 1, kQLApplicationID);
-        platform::CFPreferencesSetAppValue(QStringLiteral("menuIconImage"), 1, kQLApplicationID);
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        platform::preferencesSetAppValue(QStringLiteral("sortOrder"), 1, kQLApplicationID);
+        platform::preferencesSetAppValue(QStringLiteral("menuIconImage"), 1, kQLApplicationID);
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         const QByteArray path = QFile::encodeName(plistPath());
         struct stat before {};
         QCOMPARE(::stat(path.constData(), &before), 0);
@@ -363,7 +362,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(counter.objects.size(), 1, 10000);
         QCOMPARE(counter.objects.first(), QStringLiteral("com.orvane.quillo"));
         QVERIFY(counter.allOnMainThread);
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 3);
         // Exactly once.
         QTest::qWait(300);
@@ -396,9 +395,9 @@ private slots:
                                     QStringLiteral("2")}),
                  0);
         // Not synchronised: this process has not seen the key yet.
-        platform::CFPreferencesSetAppValue(QStringLiteral("informationalIcons"), std::nullopt,
-                                           kQLApplicationID);
-        QVERIFY(platform::CFPreferencesAppSynchronize(kQLApplicationID));
+        platform::preferencesSetAppValue(QStringLiteral("informationalIcons"), std::nullopt,
+                                         kQLApplicationID);
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QVERIFY(!fileContents().value_or(QVariantMap()).contains("informationalIcons"));
         QCOMPARE(QL_Preferences::sharedPreferences().informationalIcons(), 1);
     }
