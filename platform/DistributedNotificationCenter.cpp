@@ -65,10 +65,11 @@ struct DistributedNotificationCenter::Private {
             r->moveToThread(app->thread()); // kept for the life of the process
         relay = r;
         QDBusConnection bus = QDBusConnection::sessionBus();
+        // Known before the first signal can reach the relay.
+        ownBusName = bus.baseService();
         if (bus.isConnected() && bus.connect(QString(), busPath, busInterface, busMember, r,
                                              SLOT(busNotification(QDBusMessage)))) {
             busConnected = true;
-            ownBusName = bus.baseService();
         } else {
             const QString why = bus.lastError().message();
             NSLog(QStringLiteral("Quillo :: DistributedNotificationCenter :: No session bus (%1); "
