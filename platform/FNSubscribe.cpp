@@ -1,10 +1,11 @@
 #include "platform/FNSubscribe.h"
 
+#include "platform/HandOver.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QMetaObject>
 #include <QThread>
 
 #include <map>
@@ -24,28 +25,13 @@ struct Subscription {
 // Everything below lives on the service thread; every call is carried there.
 class SubscriptionService {
 public:
-    SubscriptionService() {
+    SubscriptionService() : handOver(&thread) {
         thread.setObjectName(QStringLiteral("FNSubscribe"));
-        context.moveToThread(&thread);
         thread.start();
     }
 
     // Runs f on the service thread and waits; false when the service has stopped.
-    template <class F> bool run(F&& f) {
-        if (QThread::currentThread() == &thread) {
-            f();
-            return true;
-        }
-        bool ran = false;
-        QMetaObject::invokeMethod(
-            &context,
-            [&] {
-                f();
-                ran = true;
-            },
-            Qt::BlockingQueuedConnection);
-        return ran;
-    }
+    template <class F> bool run(F&& f) { return handOver.runAndWait(f); }
 
     OSStatus subscribe(const QString& path, FNSubscriptionUPP callback, void* refcon,
                        FNSubscriptionRef* result) {
@@ -101,12 +87,13 @@ public:
     }
 
     void stop() {
+        handOver.close();
         thread.quit();
         thread.wait();
     }
 
     QThread thread;
-    QObject context; // lives on the service thread and receives the calls
+    HandOverQueue handOver; // lives on the service thread and runs the calls there
     std::unique_ptr<QFileSystemWatcher> watcher;
     std::map<FNSubscriptionRef, Subscription> subscriptions;
     std::map<QString, int> watchers; // subscriptions per watched directory

@@ -110,6 +110,9 @@ int ZVKQueue::runningWatcherThreads() {
 
 void ZVKQueue::release() {
     setDelegate(nullptr);
+    // Under the lock: the thread takes it before it closes anything and destroys the
+    // queue, so the queue and its wake descriptor outlive this call.
+    std::lock_guard lock(m_mutex);
     m_keepThreadRunning.store(false);
     const std::uint64_t one = 1;
     // Wakes the thread now rather than at the end of its wait.
@@ -253,7 +256,7 @@ void ZVKQueue::watcherThread() {
                                 .arg(QStringLiteral("unknown exception")));
         }
     }
-    closeWatchesAtEnd();
+    closeWatchesAtEnd(); // takes the lock: waits for release() to be done with the queue
     if (::close(queueFD) == -1)
         platform::NSLog(QStringLiteral("release: Couldn't close main kqueue (%1)").arg(errno));
     ::close(m_wakeFD);

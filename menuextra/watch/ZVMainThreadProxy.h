@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/HandOver.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QString>
 #include <QThread>
 
@@ -139,35 +140,31 @@ private:
     }
 
     template <class R, class F> static R onMainThread(F& run) {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app)
+        if (!QCoreApplication::instance())
             throw std::logic_error("ZVMainThreadProxy: there is no main thread to run on");
-        if (QThread::currentThread() == app->thread())
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
             return run();
 
         using Stored = std::conditional_t<std::is_reference_v<R>,
                                           std::reference_wrapper<std::remove_reference_t<R>>, R>;
         std::optional<std::conditional_t<std::is_void_v<R>, bool, Stored>> result;
         std::exception_ptr error;
-        QMetaObject::invokeMethod(
-            app,
-            [&] {
-                try {
-                    if constexpr (std::is_void_v<R>) {
-                        run();
-                        result.emplace(true);
-                    } else {
-                        result.emplace(run());
-                    }
-                } catch (...) {
-                    error = std::current_exception();
+        const bool ran = platform::runOnMainThreadAndWait([&] {
+            try {
+                if constexpr (std::is_void_v<R>) {
+                    run();
+                    result.emplace(true);
+                } else {
+                    result.emplace(run());
                 }
-            },
-            Qt::BlockingQueuedConnection);
+            } catch (...) {
+                error = std::current_exception();
+            }
+        });
         if (error)
             std::rethrow_exception(error);
-        // The hand-over is dropped unrun when the application object goes away first.
-        if (!result)
+        // The hand-over is refused when the application object goes away first.
+        if (!ran || !result)
             throw ZVTargetWithdrawn("ZVMainThreadProxy: the main thread ended before the call");
         if constexpr (!std::is_void_v<R>)
             return std::move(*result);

@@ -384,7 +384,10 @@ private slots:
         queue->setDelegate(&a);
         queue->setDelegate(&b);
         appendTo(path);
-        QTRY_COMPARE_WITH_TIMEOUT(second.count(path), 1, kWait);
+        appendTo(m_sentinel); // reaches b once the first change is fully delivered
+        QTRY_COMPARE_WITH_TIMEOUT(second.count(m_sentinel), 1, kWait);
+        QCOMPARE(second.count(path), 1);
+        QCOMPARE(m_journal.count(path), 0);
         queue->setDelegate(nullptr);
         appendTo(path);
         QVERIFY(settle()); // arrives as a notification now
