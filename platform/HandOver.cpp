@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <vector>
+
 namespace platform {
 
 HandOverQueue::HandOverQueue(QThread* thread) {
@@ -67,8 +69,10 @@ QCoreApplication* s_mainQueueApp = nullptr;
 
 HandOverQueue* mainQueue(QCoreApplication* app) {
     if (s_mainQueueApp != app) {
-        // Earlier queues stay allocated: a thread may still be returning from one.
         s_mainQueue = new HandOverQueue(app->thread());
+        // Closed queues stay allocated (and listed): a thread may still be returning from one.
+        static auto* all = new std::vector<HandOverQueue*>;
+        all->push_back(s_mainQueue);
         s_mainQueueApp = app;
         qAddPostRoutine([] {
             std::lock_guard lock(s_mainMutex);
