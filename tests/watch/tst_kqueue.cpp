@@ -14,6 +14,7 @@
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -283,6 +284,25 @@ private slots:
             QCOMPARE(queue->watchedPaths().count(path), expected);
             queue->removePath(path);
         }
+        // Removing everything ends every watch, the sentinel's included.
+        queue->addPath(path);
+        queue->removeAllPathsFromQueue();
+        QVERIFY(queue->watchedPaths().isEmpty());
+        queue->addPath(m_sentinel);
+        appendTo(path);
+        QVERIFY(settle());
+        QCOMPARE(m_journal.count(path), 0);
+    }
+
+    void noQueueWithoutAnInotifyInstance() {
+        rlimit limits{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limits), 0);
+        const rlimit saved = limits;
+        limits.rlim_cur = 0; // no new descriptor can be opened
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limits), 0);
+        const bool made = bool(ZVKQueue::create());
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(!made);
     }
 
     void deliveryRoutes_data() {
