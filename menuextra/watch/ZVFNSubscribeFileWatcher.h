@@ -15,7 +15,8 @@
 // takes that lock, so once setDelegate() has returned the old delegate is not told
 // anything more. Destruction ends every subscription, and ending one waits for its
 // callback, so no callback reaches a destroyed watcher. A delegate's method must not wait
-// for a thread that is changing the delegate or destroying the watcher.
+// for a thread that is changing the delegate or destroying the watcher, and must not
+// destroy the watcher itself.
 class ZVFNSubscribeFileWatcher final : public ZVFileWatcher {
 public:
     ZVFNSubscribeFileWatcher();
