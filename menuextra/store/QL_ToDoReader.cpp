@@ -288,10 +288,22 @@ private:
     std::unordered_map<std::u16string_view, QString> m_texts;
 };
 
+// Buffers reused from one to-do to the next, so that unfolding allocates only when a
+// to-do has more or longer folded lines than any before it.
+struct ScanBuffers {
+    std::vector<QStringView> continuations;
+    std::vector<QString> unfolded;
+    size_t unfoldedInUse = 0;
+};
+
 // The scan of one to-do, from its BEGIN line to its END line.
 class ToDoScan {
 public:
-    ToDoScan(QStringView text, qsizetype begin) : m_text(text), m_begin(begin) {}
+    ToDoScan(QStringView text, qsizetype begin, ScanBuffers& buffers)
+        : m_text(text), m_begin(begin), m_buffers(buffers) {
+        m_buffers.continuations.clear();
+        m_buffers.unfoldedInUse = 0;
+    }
 
     // Reads up to and including the END line (or to the end of the text); returns the
     // index at which the scan for the next to-do goes on.
@@ -306,32 +318,36 @@ private:
     QString m_rawData;
     std::optional<QString> m_alarm;
     Properties m_properties;
-    // Unfolded property lines; the views in m_properties may point into them.
-    std::vector<QString> m_unfolded;
-    // The top-level property line being gathered, and its continuation lines.
+    // The top-level property line being gathered; its continuation lines are in
+    // m_buffers, and so are unfolded lines, into which m_properties may point.
     QStringView m_logical;
-    std::vector<QStringView> m_continuations;
+    ScanBuffers& m_buffers;
 };
 
 void ToDoScan::finishLogicalLine() {
     if (m_logical.isNull())
         return;
-    if (m_continuations.empty()) {
+    std::vector<QStringView>& continuations = m_buffers.continuations;
+    if (continuations.empty()) {
         takeProperty(m_logical, m_properties);
     } else {
         // Unfold: each continuation loses its line break and exactly one leading
         // space or tab; further white space is content.
         qsizetype size = m_logical.size();
-        for (const QStringView piece : m_continuations)
+        for (const QStringView piece : continuations)
             size += piece.size() - 1;
-        QString joined;
+        if (m_buffers.unfoldedInUse == m_buffers.unfolded.size())
+            m_buffers.unfolded.emplace_back();
+        // Moving a QString keeps its characters where they are, so views into the
+        // lines unfolded earlier stay valid when the vector grows.
+        QString& joined = m_buffers.unfolded[m_buffers.unfoldedInUse++];
+        joined.resize(0);
         joined.reserve(size);
         joined.append(m_logical);
-        for (const QStringView piece : m_continuations)
+        for (const QStringView piece : continuations)
             joined.append(piece.sliced(1));
-        m_unfolded.push_back(std::move(joined));
-        takeProperty(m_unfolded.back(), m_properties);
-        m_continuations.clear();
+        takeProperty(joined, m_properties);
+        continuations.clear();
     }
     m_logical = QStringView();
 }
@@ -354,7 +370,7 @@ qsizetype ToDoScan::run() {
 
         if (isFoldedContinuation(line)) {
             if (!m_logical.isNull())
-                m_continuations.push_back(line);
+                m_buffers.continuations.push_back(line);
             lastLineEnd = eol;
             pos = next;
             continue;
@@ -436,6 +452,7 @@ void appendToDos(QStringView text, const CalendarOfToDos& calendar,
                  std::vector<std::shared_ptr<QL_ToDo>>& out) {
     const qsizetype n = text.size();
     SharedTexts shared;
+    ScanBuffers buffers;
     // A byte-order mark is kept in the text but is not part of its first line.
     qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
     while (pos < n) {
@@ -443,7 +460,7 @@ void appendToDos(QStringView text, const CalendarOfToDos& calendar,
         if (eol < 0)
             eol = n;
         if (isLine(text.sliced(pos, eol - pos), u"BEGIN:VTODO")) {
-            ToDoScan scan(text, pos);
+            ToDoScan scan(text, pos, buffers);
             pos = scan.run();
             out.push_back(scan.record(calendar, shared));
         } else {
