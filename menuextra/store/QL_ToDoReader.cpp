@@ -1,11 +1,11 @@
 #include "menuextra/store/QL_ToDoReader.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <string_view>
-#include <unordered_map>
 
 namespace ql {
 
@@ -262,6 +262,8 @@ QL_ToDo::Text toText(const std::optional<QStringView>& view) {
 
 // Start-date names, status words and dates repeat from one to-do to the next; the
 // records of one reading share one copy of each instead of allocating their own.
+// A small direct-mapped table: a lookup is a short hash and one comparison, and a
+// collision only costs the copy that sharing would have saved.
 class SharedTexts {
 public:
     QL_ToDo::Text text(const std::optional<QStringView>& view) {
@@ -269,23 +271,19 @@ public:
             return std::nullopt;
         if (view->size() > maxLength)
             return view->toString();
-        const std::u16string_view key(reinterpret_cast<const char16_t*>(view->utf16()),
-                                      size_t(view->size()));
-        const auto found = m_texts.find(key);
-        if (found != m_texts.end())
-            return found->second;
-        QString copy = view->toString();
-        if (m_texts.size() >= maxEntries)
-            return copy;
-        const std::u16string_view ownKey(reinterpret_cast<const char16_t*>(copy.utf16()),
-                                         size_t(copy.size()));
-        return m_texts.emplace(ownKey, std::move(copy)).first->second;
+        quint32 hash = 2166136261u;
+        for (const QChar c : *view)
+            hash = (hash ^ c.unicode()) * 16777619u;
+        QString& slot = m_slots[(hash ^ (hash >> 16)) % slotCount];
+        if (slot.size() != view->size() || QStringView(slot) != *view)
+            slot = view->toString();
+        return slot;
     }
 
 private:
     static constexpr qsizetype maxLength = 24;
-    static constexpr size_t maxEntries = 4096;
-    std::unordered_map<std::u16string_view, QString> m_texts;
+    static constexpr size_t slotCount = 509;
+    std::array<QString, slotCount> m_slots;
 };
 
 // Buffers reused from one to-do to the next, so that unfolding allocates only when a
