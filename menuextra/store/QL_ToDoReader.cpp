@@ -227,6 +227,7 @@ void takeProperty(QStringView line, Properties& p) {
         if (name == u"DTSTAMP") {
             p.dateStamp = value;
         } else if (name.startsWith(u"DTSTART")) {
+            // Of several start-date lines, whatever their attributes, the last counts.
             p.startName = name;
             p.startValue = value;
         } else if (name == u"DESCRIPTION") {
@@ -242,7 +243,7 @@ void takeProperty(QStringView line, Properties& p) {
     case u'C':
         if (name == u"COMPLETED")
             p.completed = value;
-        else if (name.startsWith(u"COMPLETED;TZID"))
+        else if (name.startsWith(u"COMPLETED;TZID")) // the last of several counts
             p.completedTZIDValue = value;
         break;
     case u'P':
