@@ -1,6 +1,7 @@
 #pragma once
 
 #include "menuextra/store/QL_Calendar.h"
+#include "menuextra/watch/ZVKQueue.h"
 
 #include <QColor>
 #include <QString>
@@ -9,11 +10,14 @@
 
 #include <optional>
 
-// The menu extra's principal class. For now it holds the calendar discovery; the menu,
-// its events and the file watcher join it in later work.
-class QLMenuExtra {
+// The menu extra's principal class. For now it holds the calendar discovery and the
+// watcher of the store; the menu and its events join it in later work.
+// Lives on the main thread: the watcher reaches it there through its main-thread proxy.
+class QLMenuExtra : public ZVWatcherNotificationDelegate {
 public:
+    // Starts watching the store's node list.
     QLMenuExtra();
+    ~QLMenuExtra() override;
     QLMenuExtra(const QLMenuExtra&) = delete;
     QLMenuExtra& operator=(const QLMenuExtra&) = delete;
 
@@ -38,10 +42,28 @@ public:
     // the watcher is given besides the node list.
     const QStringList& theWatchedPaths() const { return m_theWatchedPaths; }
 
+    // The watcher of the node list and of every data file the last load found; null
+    // only when the system could give no watcher.
+    const ZVKQueue::Pointer& theQueue() const { return m_theQueue; }
+
+    // A watched file was replaced or deleted (the calendar application and our own
+    // writer save whole files that way): read the store again. Other changes are
+    // ignored, since every save ends in such a replacement.
+    void watcherReceivedNotificationForPath(ZVFileWatcher* watcher, const QString& name,
+                                            const QString& path) override;
+
+    // Reads the store again: the calendars, then each calendar's to-dos.
+    void refreshMenu();
+    // How many times the store was read again (the menu shows the result).
+    int refreshCount() const { return m_refreshCount; }
+
 private:
     void watchPath(const QString& path);
+    void replaceQueue();
 
     std::optional<QL_CalendarMap> m_theCalendars;
     int m_validCalendars = 0;
     QStringList m_theWatchedPaths;
+    ZVKQueue::Pointer m_theQueue;
+    int m_refreshCount = 0;
 };

@@ -49,9 +49,9 @@ void logWalk(const QString& message) {
 bool QLMenuExtra::loadiCalCalendars() {
     m_validCalendars = 0;
     m_theWatchedPaths.clear();
-    // WATCHER: when the menu extra has a watcher (theQueue), release it here, create a
-    // new ZVKQueue, add ql::nodesPath() to it and make this object its delegate; the
-    // data paths then reach it through watchPath(). Without a watcher nothing happens.
+    // Each load starts a new watcher; the walk adds every calendar's data file to it.
+    if (m_theQueue)
+        replaceQueue();
 
     const std::optional<QVariantMap> nodes =
         platform::PropertyList::dictionaryFromFile(ql::nodesPath());
@@ -126,6 +126,7 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
 }
 
 void QLMenuExtra::watchPath(const QString& path) {
-    // WATCHER: also theQueue->addPath(path) once the watcher exists.
+    if (m_theQueue)
+        m_theQueue->addPath(path);
     m_theWatchedPaths.append(path);
 }

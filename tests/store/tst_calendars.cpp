@@ -6,7 +6,10 @@
 #include "shared/QL_Preferences.h"
 
 #include <QCoreApplication>
+#include <QFile>
+
 #include <QTest>
+#include <cstdio>
 
 using platform::PropertyList;
 using Text = QL_Calendar::Text;
@@ -98,6 +101,36 @@ private slots:
         QCOMPARE(log.lines(), (QStringList{walkPrefix + "unsafe SourceKey, calendar skipped",
                                            walkPrefix + "unsafe SourceKey, calendar skipped",
                                            walkPrefix + "infoDict is nil"}));
+    }
+
+    // The menu extra follows the store: each load watches the node list and every data
+    // file it found, and a whole-file save of any of them reads the store again.
+    void watcherFollowsTheStore() {
+        QVERIFY(storetest::installStore("sample"));
+        QLMenuExtra menuExtra;
+        QVERIFY(menuExtra.theQueue());
+        QCOMPARE(menuExtra.theQueue()->watchedPaths(), QStringList{ql::nodesPath()});
+        const ZVKQueue* first = menuExtra.theQueue().get();
+
+        QVERIFY(menuExtra.loadiCalCalendars());
+        QVERIFY(menuExtra.theQueue().get() != first);
+        QCOMPARE(menuExtra.theQueue()->watchedPaths(),
+                 QStringList{ql::nodesPath()} + menuExtra.theWatchedPaths());
+
+        // Replace Home's data file the way a saving application does.
+        const QString data = menuExtra.theWatchedPaths().constFirst();
+        const QString fresh = data + ".new";
+        QVERIFY(QFile::copy(data, fresh));
+        QCOMPARE(
+            ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(data).constData()), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(menuExtra.refreshCount(), 1, 10000);
+        QVERIFY(menuExtra.theCalendars());
+        QVERIFY(!menuExtra.theCalendars()->at("Home")->arrayOfToDos().empty());
+        // The refresh watches the new file, so the next save is seen too.
+        QVERIFY(QFile::copy(data, fresh));
+        QCOMPARE(
+            ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(data).constData()), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(menuExtra.refreshCount(), 2, 10000);
     }
 
     void sampleStoreToDos() {
