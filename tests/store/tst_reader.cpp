@@ -1,5 +1,7 @@
 #include "store/StoreTestSupport.h"
 
+#include "common/WorkedExample.h"
+
 #include "menuextra/store/QL_Calendar.h"
 #include "menuextra/store/QL_CalendarStore.h"
 #include "menuextra/store/QL_ToDoReader.h"
@@ -51,23 +53,6 @@ std::shared_ptr<QL_ToDo> readOne(const QStringList& toDoLines) {
     return list.front();
 }
 
-const QStringList workedExample{"BEGIN:VTODO",
-                                "DTSTAMP:20070110T120000Z",
-                                "UID:abc-1",
-                                "SEQUENCE:2",
-                                "SUMMARY:Call the gar",
-                                " age\\, then the bank",
-                                "DTSTART;VALUE=DATE:20070110",
-                                "PRIORITY:1",
-                                "STATUS:NEEDS-ACTION",
-                                "DUE;VALUE=DATE:20070115",
-                                "BEGIN:VALARM",
-                                "ACTION:DISPLAY",
-                                "TRIGGER:-PT15M",
-                                "DESCRIPTION:Reminder",
-                                "END:VALARM",
-                                "END:VTODO"};
-
 // The three replacements the stored files are defined by.
 QString threeReplacements(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -88,7 +73,7 @@ private slots:
     }
 
     void workedExampleIsReadExactly() {
-        const std::shared_ptr<QL_ToDo> toDo = readOne(workedExample);
+        const std::shared_ptr<QL_ToDo> toDo = readOne(workedExampleLines);
         QVERIFY(toDo);
         QCOMPARE(toDo->theUID(), Text("abc-1"));
         QCOMPARE(toDo->theDateStamp(), Text("20070110T120000Z"));
@@ -99,11 +84,11 @@ private slots:
         QCOMPARE(toDo->thePriority(), std::optional<int>(1));
         QCOMPARE(toDo->theStatus(), Text("NEEDS-ACTION"));
         QCOMPARE(toDo->theDueDate(), Text("20070115"));
-        QCOMPARE(toDo->theVAlarm(), Text(crlf(workedExample.mid(10, 5))));
+        QCOMPARE(toDo->theVAlarm(), Text(crlf(workedExampleLines.mid(10, 5))));
         QVERIFY(!toDo->theDescription());
         QVERIFY(!toDo->theCompletedDate());
         QVERIFY(!toDo->theURL());
-        QCOMPARE(toDo->theRawData(), Text(crlf(workedExample)));
+        QCOMPARE(toDo->theRawData(), Text(crlf(workedExampleLines)));
         QCOMPARE(toDo->theCalendarID(), Text("t"));
         QCOMPARE(toDo->theCalendarName(), Text("Test"));
         QCOMPARE(toDo->theCalendarColor(), std::optional<QColor>(QColor(Qt::red)));
@@ -377,7 +362,7 @@ private slots:
 
     void unreadableFilesFailAndEmptyTheList() {
         QFETCH(QByteArray, bytes);
-        QVERIFY(storetest::writeFile(testDataPath(), calendarFile(workedExample)));
+        QVERIFY(storetest::writeFile(testDataPath(), calendarFile(workedExampleLines)));
         QL_Calendar calendar = testCalendar();
         QVERIFY(calendar.parseForToDos());
         QCOMPARE(calendar.arrayOfToDos().size(), size_t(1));
@@ -396,7 +381,7 @@ private slots:
     void unsafeSourceKeyIsNeverRead() {
         // A file where "../t" would lead, if it were followed.
         QVERIFY(storetest::writeFile(storetest::storeRoot() + "/t.calendar/corestorage.ics",
-                                     calendarFile(workedExample)));
+                                     calendarFile(workedExampleLines)));
         for (const QString& key :
              {QStringLiteral("../t"), QStringLiteral(".."), QString(), QStringLiteral("a\0b")}) {
             QL_Calendar calendar(std::nullopt, key, QStringLiteral("Bad"), std::nullopt,
@@ -409,7 +394,7 @@ private slots:
     }
 
     void hiddenSubscriptionsAreNotRead() {
-        QVERIFY(storetest::writeFile(testDataPath(), calendarFile(workedExample)));
+        QVERIFY(storetest::writeFile(testDataPath(), calendarFile(workedExampleLines)));
         QL_Calendar subscribed = testCalendar(ql::subscribedCalendarType.toString());
         QL_Calendar own = testCalendar(QStringLiteral("com.apple.ical.sources.naivereadwrite"));
 

@@ -2,6 +2,7 @@
 // rewrite, and how a failed write is reported.
 #include "WriterTestSupport.h"
 #include "common/TestEnv.h"
+#include "common/WorkedExample.h"
 
 #include "menuextra/store/QL_ToDo.h"
 #include "platform/Alert.h"
@@ -30,26 +31,6 @@ namespace {
 
 const QString failedLine =
     QStringLiteral("Quillo :: writeToCalendar :: Calendar Failed to be Written");
-
-// The component of the reader's worked example, as the calendar application wrote it.
-const QStringList workedExampleLines = {
-    "BEGIN:VTODO",
-    "DTSTAMP:20070110T120000Z",
-    "UID:abc-1",
-    "SEQUENCE:2",
-    "SUMMARY:Call the gar",
-    " age\\, then the bank",
-    "DTSTART;VALUE=DATE:20070110",
-    "PRIORITY:1",
-    "STATUS:NEEDS-ACTION",
-    "DUE;VALUE=DATE:20070115",
-    "BEGIN:VALARM",
-    "ACTION:DISPLAY",
-    "TRIGGER:-PT15M",
-    "DESCRIPTION:Reminder",
-    "END:VALARM",
-    "END:VTODO",
-};
 
 const QStringList workedExampleWritten = {
     "BEGIN:VTODO",
