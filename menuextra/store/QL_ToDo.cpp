@@ -134,41 +134,44 @@ int QL_ToDo::daysDue() const {
 QL_ToDo::Text QL_ToDo::convertFromEscapedString(const Text& text) {
     if (!text)
         return std::nullopt;
-    const QStringView in(*text);
-    qsizetype backslash = in.indexOf(u'\\');
-    if (backslash < 0)
+    // Without a backslash the text is shared, not copied.
+    if (!QStringView(*text).contains(u'\\'))
         return text;
+    return unescaped(*text);
+}
+
+QString QL_ToDo::unescaped(QStringView in) {
     // One pass from left to right, so an escaped backslash is never read as the start
-    // of another escape; an unknown escape keeps its backslash.
-    QString out;
-    out.reserve(in.size());
-    qsizetype done = 0;
-    while (backslash >= 0) {
-        out.append(in.sliced(done, backslash - done));
-        done = backslash + 1;
-        if (done >= in.size()) {
-            out.append(u'\\');
-            break;
+    // of another escape; an unknown escape keeps its backslash. The result is never
+    // longer than the text, so one allocation of that size is enough.
+    const char16_t* src = in.utf16();
+    const qsizetype n = in.size();
+    QString out(n, Qt::Uninitialized);
+    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    qsizetype o = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = src[i];
+        if (c != u'\\' || i + 1 == n) {
+            dst[o++] = c;
+            continue;
         }
-        switch (const char16_t next = in[done].unicode()) {
+        switch (const char16_t next = src[i + 1]) {
         case u'\\':
         case u';':
         case u',':
-            out.append(QChar(next));
-            ++done;
+            dst[o++] = next;
+            ++i;
             break;
         case u'n':
         case u'N':
-            out.append(u'\r');
-            ++done;
+            dst[o++] = u'\r';
+            ++i;
             break;
         default:
-            out.append(u'\\');
+            dst[o++] = u'\\';
             break;
         }
-        backslash = in.indexOf(u'\\', done);
     }
-    if (done < in.size())
-        out.append(in.sliced(done));
+    out.truncate(o);
     return out;
 }

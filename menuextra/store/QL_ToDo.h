@@ -7,6 +7,10 @@
 #include <memory>
 #include <optional>
 
+namespace ql {
+class ToDoRecordBuilder;
+}
+
 // What writeToCalendar does to the calendar file.
 enum QLCalendarWriteAction : int {
     QLWriteActionReplace = 0,
@@ -88,6 +92,11 @@ public:
     bool writeToCalendar(const QString& path, int action) const;
 
 private:
+    // The reader fills a record field by field from texts it has already unescaped,
+    // so that each field costs at most one allocation.
+    friend class ql::ToDoRecordBuilder;
+    [[nodiscard]] static QString unescaped(QStringView text);
+
     Text toDo_RawData;
     Text toDo_Summary;
     Text toDo_UID;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -87,6 +89,43 @@ const QString crlf = QStringLiteral("\r\n");
 const QString endVTodo = QStringLiteral("END:VTODO");
 constexpr std::u16string_view endVTodoLine = u"END:VTODO";
 const QString endVAlarm = QStringLiteral("END:VALARM");
+
+// Index of the first c in data[from, n), or n. Lines are short, so a call into a
+// general search per line costs more than the search; four characters are tested
+// at a time within one 64-bit word instead.
+template <char16_t c> qsizetype findChar(const char16_t* data, qsizetype from, qsizetype n) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr quint64 lows = 0x0001000100010001u;
+        constexpr quint64 highs = 0x8000800080008000u;
+        constexpr quint64 pattern = lows * c;
+        for (; from + 4 <= n; from += 4) {
+            quint64 word;
+            std::memcpy(&word, data + from, sizeof word);
+            const quint64 x = word ^ pattern;
+            // The lowest flagged lane is the first one equal to c.
+            const quint64 found = (x - lows) & ~x & highs;
+            if (found)
+                return from + std::countr_zero(found) / 16;
+        }
+    }
+    for (; from < n; ++from) {
+        if (data[from] == c)
+            return from;
+    }
+    return n;
+}
+
+qsizetype findCr(QStringView text, qsizetype from) {
+    return findChar<u'\r'>(text.utf16(), from, text.size());
+}
+
+template <size_t N> bool isName(QStringView name, const char16_t (&word)[N]) {
+    return name.size() == qsizetype(N - 1) && std::equal(word, word + N - 1, name.utf16());
+}
+
+template <size_t N> bool startsWithName(QStringView name, const char16_t (&word)[N]) {
+    return name.size() >= qsizetype(N - 1) && std::equal(word, word + N - 1, name.utf16());
+}
 
 // keyword is upper-case ASCII; letter case of the line is ignored.
 bool startsWithKeyword(QStringView line, std::u16string_view keyword) {
@@ -200,54 +239,54 @@ struct Properties {
 };
 
 void takeProperty(QStringView line, Properties& p) {
-    const qsizetype colon = line.indexOf(u':');
+    const qsizetype colon = findChar<u':'>(line.utf16(), 0, line.size());
     // No colon, or nothing before it: not a property line.
-    if (colon <= 0)
+    if (colon == 0 || colon == line.size())
         return;
     const QStringView name = line.first(colon);
     const QStringView value = line.sliced(colon + 1);
     switch (name.front().unicode()) {
     case u'U':
-        if (name == u"UID")
+        if (isName(name, u"UID"))
             p.uid = value;
-        else if (name == u"URL;VALUE=URI")
+        else if (isName(name, u"URL;VALUE=URI"))
             p.urlUri = value;
-        else if (name == u"URL")
+        else if (isName(name, u"URL"))
             p.url = value;
         break;
     case u'S':
-        if (name == u"SUMMARY")
+        if (isName(name, u"SUMMARY"))
             p.summary = value;
-        else if (name == u"SEQUENCE")
+        else if (isName(name, u"SEQUENCE"))
             p.sequence = value;
-        else if (name == u"STATUS")
+        else if (isName(name, u"STATUS"))
             p.status = value;
         break;
     case u'D':
-        if (name == u"DTSTAMP") {
+        if (isName(name, u"DTSTAMP")) {
             p.dateStamp = value;
-        } else if (name.startsWith(u"DTSTART")) {
+        } else if (startsWithName(name, u"DTSTART")) {
             // Of several start-date lines, whatever their attributes, the last counts.
             p.startName = name;
             p.startValue = value;
-        } else if (name == u"DESCRIPTION") {
+        } else if (isName(name, u"DESCRIPTION")) {
             p.description = value;
-        } else if (name == u"DUE;VALUE=DATE") {
+        } else if (isName(name, u"DUE;VALUE=DATE")) {
             p.dueDate = value;
-        } else if (name == u"DUE") {
+        } else if (isName(name, u"DUE")) {
             p.due = value;
-        } else if (name == u"DUE;VALUE=DATE-TIME") {
+        } else if (isName(name, u"DUE;VALUE=DATE-TIME")) {
             p.dueDateTime = value;
         }
         break;
     case u'C':
-        if (name == u"COMPLETED")
+        if (isName(name, u"COMPLETED"))
             p.completed = value;
-        else if (name.startsWith(u"COMPLETED;TZID")) // the last of several counts
+        else if (startsWithName(name, u"COMPLETED;TZID")) // the last of several counts
             p.completedTZIDValue = value;
         break;
     case u'P':
-        if (name == u"PRIORITY")
+        if (isName(name, u"PRIORITY"))
             p.priority = value;
         break;
     default:
@@ -307,7 +346,9 @@ public:
     // Reads up to and including the END line (or to the end of the text); returns the
     // index at which the scan for the next to-do goes on.
     qsizetype run();
-    std::shared_ptr<QL_ToDo> record(const CalendarOfToDos& calendar, SharedTexts& shared) const;
+    const Properties& properties() const { return m_properties; }
+    QString& rawData() { return m_rawData; }
+    std::optional<QString>& alarm() { return m_alarm; }
 
 private:
     void finishLogicalLine();
@@ -353,17 +394,14 @@ void ToDoScan::finishLogicalLine() {
 
 qsizetype ToDoScan::run() {
     const qsizetype n = m_text.size();
-    qsizetype pos = m_text.indexOf(u'\r', m_begin);
-    pos = pos < 0 ? n : std::min(pos + 2, n);
+    qsizetype pos = std::min(findCr(m_text, m_begin) + 2, n);
     int depth = 0;
     bool inAlarm = false;
     qsizetype alarmBegin = -1;
     qsizetype lastLineEnd = -1;
 
     while (pos < n) {
-        qsizetype eol = m_text.indexOf(u'\r', pos);
-        if (eol < 0)
-            eol = n;
+        const qsizetype eol = findCr(m_text, pos);
         const QStringView line = m_text.sliced(pos, eol - pos);
         const qsizetype next = eol < n ? std::min(eol + 2, n) : n;
 
@@ -404,48 +442,59 @@ qsizetype ToDoScan::run() {
 
     // No END line: the to-do runs to the end of the text and is closed all the same.
     finishLogicalLine();
-    const qsizetype end = lastLineEnd < 0 ? m_text.indexOf(u'\r', m_begin) : lastLineEnd;
-    const qsizetype stop = end < 0 ? n : end;
+    const qsizetype stop = lastLineEnd < 0 ? findCr(m_text, m_begin) : lastLineEnd;
     if (inAlarm)
         m_alarm = m_text.sliced(alarmBegin, stop - alarmBegin).toString() + crlf + endVAlarm;
     m_rawData = m_text.sliced(m_begin, stop - m_begin).toString() + crlf + endVTodo;
     return n;
 }
 
-std::shared_ptr<QL_ToDo> ToDoScan::record(const CalendarOfToDos& calendar,
-                                          SharedTexts& shared) const {
-    const Properties& p = m_properties;
-    const double sequence = p.sequence ? floatingReading(*p.sequence) : 0.0;
-    auto toDo =
-        std::make_shared<QL_ToDo>(toText(p.uid), toText(p.summary), toText(p.dateStamp),
-                                  shared.text(p.startValue), shared.text(p.startName), sequence,
-                                  calendar.sourceKey, calendar.title, calendar.color, m_rawData);
-    if (m_alarm)
-        toDo->setVAlarm(m_alarm);
-    if (p.description)
-        toDo->setDescription(toText(p.description));
-    if (p.status)
-        toDo->setStatus(shared.text(p.status));
-    if (p.completed)
-        toDo->setCompletedDate(shared.text(p.completed));
-    else if (p.completedTZIDValue)
-        toDo->setCompletedDate(shared.text(p.completedTZIDValue));
-    if (p.priority)
-        toDo->setPriority(integerReading(*p.priority));
-    if (p.dueDate)
-        toDo->setDueDate(shared.text(p.dueDate));
-    else if (p.due)
-        toDo->setDueDate(shared.text(p.due));
-    else if (p.dueDateTime)
-        toDo->setDueDate(shared.text(p.dueDateTime));
-    if (p.urlUri)
-        toDo->setURL(toText(p.urlUri));
-    else if (p.url)
-        toDo->setURL(toText(p.url));
-    return toDo;
-}
-
 } // namespace
+
+// Fills a record's fields directly: each text is allocated once, already unescaped
+// where the setters would unescape, and repeated values are shared.
+class ToDoRecordBuilder {
+public:
+    static std::shared_ptr<QL_ToDo> record(ToDoScan& scan, const CalendarOfToDos& calendar,
+                                           SharedTexts& shared) {
+        const Properties& p = scan.properties();
+        auto toDo = std::make_shared<QL_ToDo>();
+        QL_ToDo& t = *toDo;
+        t.toDo_UID = toText(p.uid);
+        t.toDo_Summary = unescapedText(p.summary);
+        t.toDo_DateStamp = toText(p.dateStamp);
+        t.toDo_CreationDate = shared.text(p.startValue);
+        t.toDo_CreationDateHeader = shared.text(p.startName);
+        t.toDo_Sequence = p.sequence ? floatingReading(*p.sequence) : 0.0;
+        t.calendar_ID = calendar.sourceKey;
+        t.calendar_Name = calendar.title;
+        t.calendar_Color = calendar.color;
+        t.toDo_RawData = std::move(scan.rawData());
+        t.toDo_VAlarm = std::move(scan.alarm());
+        t.toDo_Description = unescapedText(p.description);
+        t.toDo_Status = shared.text(p.status);
+        if (const std::optional<QStringView>& completed =
+                p.completed ? p.completed : p.completedTZIDValue) {
+            // A to-do is often completed at the moment it was last stamped.
+            if (t.toDo_DateStamp && QStringView(*t.toDo_DateStamp) == *completed)
+                t.toDo_CompletedDate = t.toDo_DateStamp;
+            else
+                t.toDo_CompletedDate = shared.text(completed);
+        }
+        if (p.priority)
+            t.toDo_Priority = integerReading(*p.priority);
+        t.toDo_DueDate = shared.text(p.dueDate ? p.dueDate : p.due ? p.due : p.dueDateTime);
+        t.toDo_URL = unescapedText(p.urlUri ? p.urlUri : p.url);
+        return toDo;
+    }
+
+private:
+    static QL_ToDo::Text unescapedText(const std::optional<QStringView>& view) {
+        if (!view)
+            return std::nullopt;
+        return QL_ToDo::unescaped(*view);
+    }
+};
 
 void appendToDos(QStringView text, const CalendarOfToDos& calendar,
                  std::vector<std::shared_ptr<QL_ToDo>>& out) {
@@ -455,13 +504,11 @@ void appendToDos(QStringView text, const CalendarOfToDos& calendar,
     // A byte-order mark is kept in the text but is not part of its first line.
     qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
     while (pos < n) {
-        qsizetype eol = text.indexOf(u'\r', pos);
-        if (eol < 0)
-            eol = n;
+        const qsizetype eol = findCr(text, pos);
         if (isLine(text.sliced(pos, eol - pos), u"BEGIN:VTODO")) {
             ToDoScan scan(text, pos, buffers);
             pos = scan.run();
-            out.push_back(scan.record(calendar, shared));
+            out.push_back(ToDoRecordBuilder::record(scan, calendar, shared));
         } else {
             pos = eol < n ? std::min(eol + 2, n) : n;
         }
