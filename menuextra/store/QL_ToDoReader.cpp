@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string_view>
 
@@ -328,10 +329,31 @@ private:
 
 // Buffers reused from one to-do to the next, so that unfolding allocates only when a
 // to-do has more or longer folded lines than any before it.
+// A long value that often repeats from one to-do to the next (a default alarm, a
+// boilerplate note): while it does, the records share one copy. The key is the value
+// as it stands in the calendar text, which outlives the scan.
+class RepeatedText {
+public:
+    template <typename Make> QString take(QStringView key, Make make) {
+        if (!m_key.isNull() && key.size() == m_key.size() &&
+            std::equal(key.begin(), key.end(), m_key.begin()))
+            return m_value;
+        m_value = make(key);
+        m_key = key;
+        return m_value;
+    }
+
+private:
+    QStringView m_key;
+    QString m_value;
+};
+
 struct ScanBuffers {
     std::vector<QStringView> continuations;
     std::vector<QString> unfolded;
     size_t unfoldedInUse = 0;
+    RepeatedText alarms;
+    RepeatedText descriptions;
 };
 
 // The scan of one to-do, from its BEGIN line to its END line.
@@ -349,6 +371,13 @@ public:
     const Properties& properties() const { return m_properties; }
     QString& rawData() { return m_rawData; }
     std::optional<QString>& alarm() { return m_alarm; }
+    ScanBuffers& buffers() { return m_buffers; }
+    // True when view lies in the calendar text rather than in an unfolded line.
+    bool isInText(QStringView view) const {
+        const std::less_equal<const char16_t*> notAfter;
+        return notAfter(m_text.utf16(), view.utf16()) &&
+               notAfter(view.utf16(), m_text.utf16() + m_text.size());
+    }
 
 private:
     void finishLogicalLine();
@@ -430,7 +459,8 @@ qsizetype ToDoScan::run() {
         } else if (depth > 0 && startsWithKeyword(line, u"END:")) {
             --depth;
             if (depth == 0 && inAlarm) {
-                m_alarm = m_text.sliced(alarmBegin, eol - alarmBegin).toString();
+                m_alarm = m_buffers.alarms.take(m_text.sliced(alarmBegin, eol - alarmBegin),
+                                                [](QStringView v) { return v.toString(); });
                 inAlarm = false;
             }
         } else if (depth == 0) {
@@ -471,7 +501,11 @@ public:
         t.calendar_Color = calendar.color;
         t.toDo_RawData = std::move(scan.rawData());
         t.toDo_VAlarm = std::move(scan.alarm());
-        t.toDo_Description = unescapedText(p.description);
+        if (p.description && scan.isInText(*p.description))
+            t.toDo_Description =
+                scan.buffers().descriptions.take(*p.description, &QL_ToDo::unescaped);
+        else
+            t.toDo_Description = unescapedText(p.description);
         t.toDo_Status = shared.text(p.status);
         if (const std::optional<QStringView>& completed =
                 p.completed ? p.completed : p.completedTZIDValue) {

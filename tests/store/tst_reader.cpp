@@ -214,6 +214,36 @@ private slots:
         QCOMPARE(toDo->theRawData(), Text(crlf(lines)));
     }
 
+    void repeatedValuesStayEachToDosOwn() {
+        // Values equal to the previous to-do's may be shared; a value of the same length
+        // that differs, or the same value reached by unfolding, must still be read.
+        const QStringList alarmA{"BEGIN:VALARM", "TRIGGER:-PT15M", "END:VALARM"};
+        const QStringList alarmB{"BEGIN:VALARM", "TRIGGER:-PT30M", "END:VALARM"};
+        QStringList lines{"BEGIN:VTODO", "DESCRIPTION:Same\\, note"};
+        lines << alarmA << "END:VTODO"
+              << "BEGIN:VTODO"
+              << "DTSTAMP:20070101T000000Z"
+              << "COMPLETED:20070101T000000Z"
+              << "DESCRIPTION:Same\\, note" << alarmA << "END:VTODO"
+              << "BEGIN:VTODO"
+              << "DTSTAMP:20070101T000000Z"
+              << "COMPLETED:20070102T000000Z"
+              << "DESCRIPTION:Diff\\, note" << alarmB << "END:VTODO"
+              << "BEGIN:VTODO"
+              << "DESCRIPTION:Same\\, n"
+              << " ote" << alarmA << "END:VTODO";
+        const QL_Calendar::ToDoList list = read(calendarFile(lines));
+        QCOMPARE(list.size(), size_t(4));
+        const QStringList descriptions{"Same, note", "Same, note", "Diff, note", "Same, note"};
+        const QList<QStringList> alarms{alarmA, alarmA, alarmB, alarmA};
+        for (size_t i = 0; i < list.size(); ++i) {
+            QCOMPARE(list[i]->theDescription(), Text(descriptions[qsizetype(i)]));
+            QCOMPARE(list[i]->theVAlarm(), Text(crlf(alarms[qsizetype(i)])));
+        }
+        QCOMPARE(list[1]->theCompletedDate(), Text("20070101T000000Z"));
+        QCOMPARE(list[2]->theCompletedDate(), Text("20070102T000000Z"));
+    }
+
     void unterminatedBlocksRunToTheirEnd() {
         // An alarm cut short by the end of its to-do, then a to-do cut short by the end
         // of the file: both are closed in the texts the writer will use.
