@@ -1,6 +1,7 @@
 #include "platform/TextFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 namespace platform {
@@ -15,6 +16,10 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes) {
 }
 
 std::optional<QByteArray> readFileBytes(const QString& path) {
+    // Only regular files: opening a FIFO or a device planted in the store would block
+    // or never end.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -28,6 +29,9 @@ ReadBuffers& readBuffers() {
 // The whole file as strict UTF-8 (a byte-order mark kept as U+FEFF), into
 // buffers.text; false when it is missing, unreadable or not UTF-8.
 bool readUtf8File(const QString& path, ReadBuffers& buffers) {
+    // Only regular files: a FIFO or a device in the store would block or never end.
+    if (!QFileInfo(path).isFile())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <sys/stat.h>
+
 using platform::PropertyList;
 
 class TestPlatformCore : public QObject {
@@ -91,6 +93,16 @@ private slots:
         QVERIFY(bom);
         QCOMPARE(*bom, QString(QChar(0xFEFF)) + "BEGIN"); // kept, so a rewrite keeps it
         QVERIFY(!platform::readUtf8File("/nonexistent/quillo/file.ics"));
+    }
+
+    // A FIFO or a device where a file should be must fail at once, not block or run on.
+    void onlyRegularFilesAreRead() {
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("fifo.ics"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        QVERIFY(!platform::readUtf8File(QString::fromLocal8Bit(fifo)));
+        QVERIFY(!platform::readFileBytes("/dev/zero"));
+        QVERIFY(!PropertyList::fromFile(dir.path()));
     }
 
     void logCaptureSeesLines() {
