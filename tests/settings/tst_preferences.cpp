@@ -1,5 +1,4 @@
 #include "common/TestEnv.h"
-#include "settings/PrivateBus.h"
 
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Preferences.h"
@@ -430,12 +429,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    reexecOnPrivateBus(argc, argv);
-    testenv::isolateHome();
-    QCoreApplication app(argc, argv);
-    TestPreferences tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUILLO_TEST_MAIN_CORE(TestPreferences)
 #include "tst_preferences.moc"
