@@ -3,12 +3,7 @@
 #include "menuextra/store/QL_CalendarStore.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/Log.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QStringDecoder>
-
-#include <algorithm>
+#include "platform/TextFile.h"
 
 namespace {
 
@@ -24,42 +19,6 @@ struct ReadBuffers {
 ReadBuffers& readBuffers() {
     static ReadBuffers buffers;
     return buffers;
-}
-
-// The whole file as strict UTF-8 (a byte-order mark kept as U+FEFF), into
-// buffers.text; false when it is missing, unreadable or not UTF-8.
-bool readUtf8File(const QString& path, ReadBuffers& buffers) {
-    // Only regular files: a FIFO or a device in the store would block or never end.
-    if (!QFileInfo(path).isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QByteArray& bytes = buffers.bytes;
-    bytes.resize(std::max<qint64>(file.size(), 0));
-    qint64 got = 0;
-    for (;;) {
-        // A file that has grown since its size was taken is read to its end.
-        if (got == bytes.size())
-            bytes.resize(got + std::max<qint64>(got / 2, 4096));
-        const qint64 read = file.read(bytes.data() + got, bytes.size() - got);
-        if (read < 0)
-            return false;
-        if (read == 0)
-            break;
-        got += read;
-    }
-    bytes.resize(got);
-    if (file.error() != QFileDevice::NoError)
-        return false;
-
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
-    QString& text = buffers.text;
-    text.resize(decoder.requiredSpace(bytes.size()));
-    const QChar* end = decoder.appendToBuffer(text.data(), bytes);
-    text.resize(end - text.constData());
-    return !decoder.hasError();
 }
 
 } // namespace
@@ -93,7 +52,7 @@ bool QL_Calendar::parseForToDos() {
     // A source key that would lead outside the store is never read.
     ReadBuffers& buffers = readBuffers();
     if (!m_sourceKey || !ql::isSafeSourceKey(*m_sourceKey) ||
-        !readUtf8File(ql::calendarDataPath(*m_sourceKey), buffers)) {
+        !platform::readUtf8File(ql::calendarDataPath(*m_sourceKey), buffers.bytes, buffers.text)) {
         platform::NSLog(
             QStringLiteral("Quillo Error :: parseForToDos :: theCalendarContents is nil"));
         return false;
