@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/Bundle.h"
+#include "platform/NSMenu.h"
+
+#include <memory>
+
+namespace platform {
+
+class NSMenuExtra;
+
+// What a host (the menu-bar server) is told by the menu extra it shows. Called on the
+// main thread.
+class NSMenuExtraHost {
+public:
+    virtual ~NSMenuExtraHost() = default;
+    // The menu-bar image or its alternate changed.
+    virtual void menuExtraImagesChanged(NSMenuExtra* extra) = 0;
+    // Show this menu now, as it is, at the pointer (the hot key's path).
+    virtual void menuExtraPopUpMenu(NSMenuExtra* extra, NSMenu* menu) = 0;
+};
+
+// The base class of a menu extra: a plug-in that a menu-bar host loads from its bundle
+// and shows as one item of the desktop's tray. Main thread only.
+class NSMenuExtra {
+public:
+    explicit NSMenuExtra(std::shared_ptr<const Bundle> bundle) : m_bundle(std::move(bundle)) {}
+    virtual ~NSMenuExtra() = default;
+    NSMenuExtra(const NSMenuExtra&) = delete;
+    NSMenuExtra& operator=(const NSMenuExtra&) = delete;
+
+    const std::shared_ptr<const Bundle>& bundle() const { return m_bundle; }
+
+    // The menu to show at a click; the host calls it at every click. Null: no menu.
+    virtual NSMenu* menu() { return nullptr; }
+    // Asks the host to show the menu now; nothing without a host.
+    void popUpMenu(NSMenu* menu) {
+        if (m_host)
+            m_host->menuExtraPopUpMenu(this, menu);
+    }
+
+    const NSImagePtr& image() const { return m_image; }
+    void setImage(NSImagePtr image);
+    // Shown while the menu is open.
+    const NSImagePtr& alternateImage() const { return m_alternateImage; }
+    void setAlternateImage(NSImagePtr image);
+
+    // Set by the host that shows this extra; null detaches it. Not owned.
+    void setHost(NSMenuExtraHost* host) { m_host = host; }
+    NSMenuExtraHost* host() const { return m_host; }
+
+private:
+    std::shared_ptr<const Bundle> m_bundle;
+    NSImagePtr m_image;
+    NSImagePtr m_alternateImage;
+    NSMenuExtraHost* m_host = nullptr;
+};
+
+} // namespace platform
