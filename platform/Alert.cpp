@@ -1,4 +1,5 @@
 #include "platform/Alert.h"
+#include "platform/HandOver.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -66,10 +67,11 @@ AlertButton runModalAlert(const Alert& alert) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() == app->thread())
         return answer(alert);
-    // Widgets live on the main thread only; hand the alert over and wait for it.
+    // Widgets live on the main thread only; hand the alert over and wait for it. The
+    // hand-over queue (not a blocking queued call) lets the race detector see the
+    // ordering, and gives up cleanly when the application goes away at quit.
     AlertButton result = AlertFirstButton;
-    QMetaObject::invokeMethod(
-        app, [&alert] { return answer(alert); }, Qt::BlockingQueuedConnection, &result);
+    platform::runOnMainThreadAndWait([&] { result = answer(alert); });
     return result;
 }
 
