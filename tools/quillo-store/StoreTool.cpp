@@ -473,6 +473,9 @@ int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
         undoFile();
         return refuse(err, error);
     }
+    if (!QFileInfo(QFileInfo(resolved).absolutePath()).isWritable())
+        out << "Note: the folder of " << resolved
+            << " is not writable, so Quillo can show these to-dos but cannot save changes.\n";
     out << "Added \"" << title << "\" (key " << key << "): Quillo reads and writes " << file
         << (exists ? "" : " (created as an empty calendar)") << ".\n";
     return 0;
