@@ -210,6 +210,8 @@ private slots:
 
         const QStringList storeBefore = tree(store());
         const std::optional<platform::FileIdentity> fileBefore = platform::fileIdentity(file);
+        QFile heldOpen(file); // keeps the old inode's number from being reused meanwhile
+        QVERIFY(heldOpen.open(QIODevice::ReadOnly));
         const std::shared_ptr<QL_ToDo> first = calendar->arrayOfToDos().at(0);
         first->setStatus(QStringLiteral("COMPLETED"));
         first->setCompletedDate(QStringLiteral("20240302T000000Z"));
@@ -367,6 +369,7 @@ private slots:
         const Run twice = runTool({"add", user("a.ics"), "--title", "A again"});
         QCOMPARE(twice.code, 1);
         QVERIFY(twice.err.contains("is already in the store as A (key "));
+        const QStringList userAfterAdding = tree(m_user->path());
         const QString keyA = keyOf(nodes().at(0));
         const QString keyB = keyOf(nodes().at(1));
 
@@ -378,16 +381,20 @@ private slots:
         QCOMPARE(nodes().size(), 1);
         QCOMPARE(keyOf(nodes().at(0)), keyB);
 
-        // By key, in any letter case, even when the file has gone meanwhile.
+        // By key, in any letter case, even when the file has gone meanwhile. A file someone
+        // else put into the calendar's folder keeps the folder.
         QVERIFY(QFile::remove(user("b.ics")));
-        QCOMPARE(runTool({"remove", keyB.toLower()}).code, 0);
+        const QString folderB = store() + "/Sources/" + keyB + ".calendar";
+        QVERIFY(writeFile(folderB + "/notes.txt", "mine"));
+        const Run byKey = runTool({"remove", keyB.toLower()});
+        QCOMPARE(byKey.code, 0);
+        QVERIFY(byKey.err.contains("holds other files and was left in place"));
         QCOMPARE(nodes().size(), 0);
         QCOMPARE(QDir(store() + "/Sources").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList());
-        QCOMPARE(tree(m_user->path()),
-                 QStringList{"a.ics " +
-                             QCryptographicHash::hash(a, QCryptographicHash::Sha1).toHex() +
-                             " 6644"});
+                 QStringList{keyB + ".calendar"});
+        QCOMPARE(QDir(folderB).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"notes.txt"});
+        QCOMPARE(tree(m_user->path()), userAfterAdding.filter("a.ics"));
 
         const Run unknown = runTool({"remove", "A"});
         QCOMPARE(unknown.code, 1);

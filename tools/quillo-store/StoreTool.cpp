@@ -8,7 +8,6 @@
 #include "platform/TextFile.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -325,19 +324,18 @@ const QByteArray emptyCalendar = "BEGIN:VCALENDAR\r\n"
                                  "PRODID:-//Quillo//quillo-store//EN\r\n"
                                  "END:VCALENDAR\r\n";
 
-// Removes a calendar folder made by this tool: links are removed, never followed.
+// Removes what this tool puts into a calendar folder (its Info.plist and the link to the
+// user's file; a link is removed, never followed), then the folder if nothing else is
+// in it. Anything else there is left alone.
 bool removeCalendarFolder(const QString& folder) {
-    bool ok = true;
-    QDir dir(folder);
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isDir() && !entry.isSymLink())
-            ok = removeCalendarFolder(entry.filePath()) && ok;
-        else
-            ok = (::unlink(QFile::encodeName(entry.filePath()).constData()) == 0) && ok;
+    for (const char* name : {"Info.plist", "corestorage.ics"}) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+        const QFileInfo entry(path);
+        if ((entry.isSymLink() || entry.isFile()) &&
+            ::unlink(QFile::encodeName(path).constData()) != 0)
+            return false;
     }
-    return QDir().rmdir(folder) && ok;
+    return ::rmdir(QFile::encodeName(folder).constData()) == 0 || !QFileInfo::exists(folder);
 }
 
 int refuse(QTextStream& err, const QString& message) {
@@ -566,8 +564,8 @@ int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err) {
     const QString folder = calendarFolder(calendar.sourceKey);
     if (QFileInfo(folder).isDir() && !QFileInfo(folder).isSymLink() &&
         !removeCalendarFolder(folder))
-        err << "quillo-store: the calendar is gone from the store, but its folder " << folder
-            << " could not be removed completely.\n";
+        err << "quillo-store: the calendar is gone from the store; its folder " << folder
+            << " holds other files and was left in place.\n";
     out << "Removed \"" << calendar.title.value_or(calendar.sourceKey) << "\" (key "
         << calendar.sourceKey << ")"
         << (linkTarget.isEmpty()
