@@ -633,8 +633,9 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
         options.file = candidate.path;
         if (!title)
             options.title = candidate.title;
-        out << "Found the tasks of " << candidate.program << " (" << countToDos(*text)
-            << " to-dos) in " << candidate.path << "\n";
+        const int toDos = countToDos(*text);
+        out << "Found the tasks of " << candidate.program << " (" << toDos
+            << (toDos == 1 ? " to-do" : " to-dos") << ") in " << candidate.path << "\n";
         if (adopt) {
             out.flush();
             if (add(options, out, err) != 0)
