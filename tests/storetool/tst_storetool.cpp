@@ -179,6 +179,10 @@ private slots:
         const Run added = runTool({"add", file, "--color", "#12ab34"});
         QCOMPARE(added.code, 0);
         QCOMPARE(added.err, "");
+        // A new store's files have the modes of any new file, as the calendar program's do.
+        QCOMPARE(QFile::permissions(ql::nodesPath()),
+                 QFile::permissions(user("cal")) &
+                     ~(QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther));
         const QVariantList list = nodes();
         QCOMPARE(list.size(), 1);
         const QString key = keyOf(list.at(0));

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryFile>
 #include <QUuid>
 #include <QVariantList>
 #include <QVariantMap>
@@ -100,12 +99,29 @@ std::optional<NodeList> readNodeList(QString& error) {
 enum class CreateResult { Created, Exists, Failed };
 
 CreateResult createExclusively(const QString& path, const QByteArray& bytes) {
-    QTemporaryFile temp(QFileInfo(path).absolutePath() + QStringLiteral("/.nodes-XXXXXX"));
-    if (!temp.open() || temp.write(bytes) != bytes.size() || !temp.flush() ||
-        ::fsync(temp.handle()) != 0)
+    // A new file of its own (with the mode of any new file), made whole, then linked in
+    // under the list's name: link() fails when the name exists.
+    const QByteArray temp = QFile::encodeName(
+        QFileInfo(path).absolutePath() + QStringLiteral("/.nodes-") +
+        QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".tmp"));
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
         return CreateResult::Failed;
-    if (::link(QFile::encodeName(temp.fileName()).constData(),
-               QFile::encodeName(path).constData()) == 0)
+    const auto cleanUp = qScopeGuard([&temp] { ::unlink(temp.constData()); });
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        return CreateResult::Failed;
+    if (::link(temp.constData(), QFile::encodeName(path).constData()) == 0)
         return CreateResult::Created;
     return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
 }
