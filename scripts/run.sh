@@ -11,4 +11,12 @@ if ! { cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
     echo "run.sh: the build failed" >&2
     exit 1
 fi
+
+# --- First run (quillo-store): without a calendar store, offer the tasks files of common
+# calendar programs with the command that adopts each; `scripts/run.sh --adopt` adopts them.
+if [ ! -e "${XDG_DATA_HOME:-$HOME/.local/share}/iCal/nodes.plist" ]; then
+    cmake --build build --target quillo-store >/dev/null && build/bin/quillo-store discover ${1+"$1"}
+fi
+# --- end of first run
+
 build/menuextra/quillo-menu-print

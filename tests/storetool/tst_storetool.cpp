@@ -1,0 +1,500 @@
+#include "common/TestEnv.h"
+
+#include "menuextra/QLMenuExtra.h"
+#include "menuextra/store/QL_CalendarStore.h"
+#include "platform/Alert.h"
+#include "platform/AtomicFile.h"
+#include "platform/PropertyList.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+using platform::PropertyList;
+
+namespace {
+
+const QString tool = QStringLiteral(QUILLO_STORE_TOOL);
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run runTool(const QStringList& args) {
+    QProcess p;
+    p.start(tool, args);
+    Run run;
+    if (!p.waitForFinished(60000))
+        return run;
+    run.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+QString crlf(const QStringList& lines) {
+    return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+}
+
+QString calendarText(const QStringList& header, const QStringList& toDos) {
+    QStringList lines{"BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:-//Test//EN"};
+    lines << header;
+    for (const QString& uid : toDos)
+        lines << "BEGIN:VTODO"
+              << "UID:" + uid << "SUMMARY:To-do " + uid << "DTSTAMP:20240101T090000Z"
+              << "STATUS:NEEDS-ACTION"
+              << "END:VTODO";
+    lines << "END:VCALENDAR";
+    return crlf(lines);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every entry under a folder, links not followed: path, kind, content digest or link
+// target, permissions. Two equal listings mean nothing under the folder changed.
+QStringList tree(const QString& root) {
+    QStringList lines;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString name = QDir(root).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            lines << name + " -> " + info.symLinkTarget();
+        else if (info.isDir())
+            lines << name + "/";
+        else
+            lines << QStringLiteral("%1 %2 %3")
+                         .arg(name,
+                              QCryptographicHash::hash(fileBytes(info.filePath()),
+                                                       QCryptographicHash::Sha1)
+                                  .toHex(),
+                              QString::number(int(info.permissions()), 16));
+    }
+    lines.sort();
+    return lines;
+}
+
+QVariantMap nodeList() {
+    return PropertyList::dictionaryFromFile(ql::nodesPath()).value_or(QVariantMap());
+}
+
+QVariantList nodes() {
+    return nodeList().value("List").toList();
+}
+
+// A node list written by another program: a group, a hidden calendar with keys of its
+// own, and top-level keys this tool does not know.
+QVariantMap foreignNodeList() {
+    const QVariantMap calendar{
+        {"Type", "CALSourceNode"},
+        {"SourceKey", "OTHER-1"},
+        {"Key", "OTHER-KEY"},
+        {"ThemeColor", "#FF0000FF"},
+        {"Selection", qint64(0)},
+        {"X-Layout", QVariantMap{{"a", QVariantList{qint64(1), 2.5, true}}}}};
+    const QVariantMap group{
+        {"Type", "CALNamedGroupNode"}, {"Title", "Group"}, {"Subnodes", QVariantList{calendar}}};
+    return QVariantMap{
+        {"List", QVariantList{group}},
+        {"Version", qint64(7)},
+        {"Created", QDateTime(QDate(2020, 5, 6), QTime(7, 8, 9), Qt::UTC)},
+        {"Blob", QByteArray("\x00\x01\xff", 3)},
+    };
+}
+
+bool makeForeignStore(PropertyList::Format format) {
+    const std::optional<QByteArray> bytes = PropertyList::toData(foreignNodeList(), format);
+    const std::optional<QByteArray> info = PropertyList::toData(
+        QVariantMap{{"Title", "Other"}, {"Key", "OTHER-KEY"}, {"Type", "com.example.local"}});
+    return bytes && info && writeFile(ql::nodesPath(), *bytes) &&
+           writeFile(ql::calendarInfoPath("OTHER-1"), *info) &&
+           writeFile(ql::calendarDataPath("OTHER-1"), calendarText({}, {"o1"}).toUtf8());
+}
+
+QString keyOf(const QVariant& node) {
+    return node.toMap().value("SourceKey").toString();
+}
+
+} // namespace
+
+class TestStoreTool : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_data; // the application-support folder of one test
+    std::unique_ptr<QTemporaryDir> m_user; // the user's own files
+    QStringList m_alerts;
+
+    QString user(const QString& name) const { return m_user->path() + QLatin1Char('/') + name; }
+    QString store() const { return m_data->path() + QStringLiteral("/iCal"); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(QFileInfo(tool).isExecutable());
+        platform::setAlertResponder([this](const platform::Alert& alert) {
+            m_alerts << alert.title;
+            return platform::AlertButton{};
+        });
+    }
+
+    void init() {
+        m_data = std::make_unique<QTemporaryDir>();
+        m_user = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_data->isValid() && m_user->isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
+        QCOMPARE(ql::applicationSupportFolder(), m_data->path());
+        m_alerts.clear();
+    }
+
+    // Adopt a file, then complete one to-do and edit another through the writer: the
+    // user's file changes, the link stays, its permissions stay, the store stays.
+    void adoptCompleteAndEdit() {
+        const QString file = user("cal/tasks.ics");
+        QVERIFY(writeFile(file, calendarText({"X-WR-CALNAME:Work\\, home"}, {"a", "b"}).toUtf8()));
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        const QFile::Permissions permissions = QFile::permissions(file);
+
+        const Run added = runTool({"add", file, "--color", "#12ab34"});
+        QCOMPARE(added.code, 0);
+        QCOMPARE(added.err, "");
+        // A new store's files have the modes of any new file, as the calendar program's do.
+        QCOMPARE(QFile::permissions(ql::nodesPath()),
+                 QFile::permissions(user("cal")) &
+                     ~(QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther));
+        const QVariantList list = nodes();
+        QCOMPARE(list.size(), 1);
+        const QString key = keyOf(list.at(0));
+        QVERIFY(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+                    .match(key)
+                    .hasMatch());
+        QCOMPARE(list.at(0).toMap(), (QVariantMap{{"Type", "CALSourceNode"},
+                                                  {"SourceKey", key},
+                                                  {"Key", key},
+                                                  {"Selection", qint64(1)},
+                                                  {"ThemeColor", "#12AB34FF"}}));
+        QCOMPARE(
+            PropertyList::dictionaryFromFile(ql::calendarInfoPath(key)).value_or(QVariantMap()),
+            (QVariantMap{{"Key", key},
+                         {"Title", "Work, home"},
+                         {"Type", "com.apple.ical.sources.naivereadwrite"}}));
+        const QFileInfo link(ql::calendarDataPath(key));
+        QVERIFY(link.isSymLink());
+        QCOMPARE(link.symLinkTarget(), file);
+        QVERIFY(added.out.contains(key));
+
+        // The menu extra finds the calendar and reads the user's to-dos through the link.
+        QLMenuExtra menuExtra;
+        QVERIFY(menuExtra.loadiCalCalendars());
+        QCOMPARE(menuExtra.theCalendars()->size(), size_t(1));
+        const std::shared_ptr<QL_Calendar> calendar = menuExtra.theCalendars()->at("Work, home");
+        QVERIFY(calendar->parseForToDos());
+        QCOMPARE(calendar->arrayOfToDos().size(), size_t(2));
+
+        const QStringList storeBefore = tree(store());
+        const std::optional<platform::FileIdentity> fileBefore = platform::fileIdentity(file);
+        QFile heldOpen(file); // keeps the old inode's number from being reused meanwhile
+        QVERIFY(heldOpen.open(QIODevice::ReadOnly));
+        const std::shared_ptr<QL_ToDo> first = calendar->arrayOfToDos().at(0);
+        first->setStatus(QStringLiteral("COMPLETED"));
+        first->setCompletedDate(QStringLiteral("20240302T000000Z"));
+        QVERIFY(first->writeToCalendar(ql::calendarDataPath(key), QLWriteActionReplace));
+        const std::shared_ptr<QL_ToDo> second = calendar->arrayOfToDos().at(1);
+        second->setSummary(QStringLiteral("Call the garage"));
+        QVERIFY(second->writeToCalendar(ql::calendarDataPath(key), QLWriteActionReplace));
+        QCOMPARE(m_alerts, QStringList());
+
+        const QString text = QString::fromUtf8(fileBytes(file));
+        QVERIFY(text.contains("STATUS:COMPLETED\r\n"));
+        QVERIFY(text.contains("COMPLETED:20240302T000000Z\r\n"));
+        QVERIFY(text.contains("SUMMARY:Call the garage\r\n"));
+        QVERIFY(!text.contains("SUMMARY:To-do b\r\n"));
+        QVERIFY(QFileInfo(ql::calendarDataPath(key)).isSymLink());
+        QCOMPARE(QFileInfo(ql::calendarDataPath(key)).symLinkTarget(), file);
+        QCOMPARE(QFile::permissions(file), permissions);
+        // Replaced by a new file (a rename), not rewritten in place.
+        QVERIFY(fileBefore && platform::fileIdentity(file));
+        QVERIFY(platform::fileIdentity(file)->inode != fileBefore->inode);
+        QCOMPARE(tree(store()), storeBefore);
+        QCOMPARE(
+            QDir(user("cal")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{"tasks.ics"});
+
+        const Run listed = runTool({"list"});
+        QCOMPARE(listed.code, 0);
+        QCOMPARE(listed.out, QStringLiteral("Work, home\n    key:    %1\n    file:   %2\n"
+                                            "    to-dos: 2\n    shown:  yes\n")
+                                 .arg(key, file));
+    }
+
+    void adoptIntoForeignStore_data() {
+        QTest::addColumn<PropertyList::Format>("format");
+        QTest::newRow("XML node list") << PropertyList::Format::Xml;
+        QTest::newRow("binary node list") << PropertyList::Format::Binary;
+    }
+
+    // Every node and key another program wrote stays; the new node is appended.
+    void adoptIntoForeignStore() {
+        QFETCH(PropertyList::Format, format);
+        QVERIFY(makeForeignStore(format));
+        const QString file = user("mine.ics");
+        QVERIFY(writeFile(file, calendarText({}, {"m"}).toUtf8()));
+        QCOMPARE(runTool({"add", file}).code, 0);
+
+        QVariantMap after = nodeList();
+        QVariantList list = after.value("List").toList();
+        QCOMPARE(list.size(), 2);
+        const QVariantMap added = list.takeLast().toMap();
+        QCOMPARE(added.value("Type"), QVariant("CALSourceNode"));
+        after.insert("List", list);
+        QCOMPARE(after, foreignNodeList());
+        QCOMPARE(fileBytes(ql::nodesPath()).startsWith("bplist"),
+                 format == PropertyList::Format::Binary);
+        QCOMPARE(
+            PropertyList::dictionaryFromFile(ql::calendarInfoPath(keyOf(added)))->value("Title"),
+            QVariant("mine"));
+
+        // The other program's calendar keeps its to-dos in the store: never removed here.
+        const QStringList before = tree(store());
+        const Run refused = runTool({"remove", "Other"});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains("keeps its to-dos in the store itself"),
+                 qPrintable(refused.err));
+        QCOMPARE(tree(store()), before);
+
+        const Run listed = runTool({"list"});
+        QVERIFY(listed.out.startsWith(
+            QStringLiteral(
+                "Other\n    key:    OTHER-1\n    file:   %1  (kept in the store)\n    to-dos: 1\n"
+                "    shown:  no\nmine\n")
+                .arg(ql::calendarDataPath("OTHER-1"))));
+    }
+
+    void refusedInputs_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content"); // empty: made by the row's name
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("message");
+        const QByteArray good = calendarText({}, {"g"}).toUtf8();
+        QTest::newRow("missing folder")
+            << "nope/tasks.ics" << QByteArray() << QStringList() << "does not exist";
+        QTest::newRow("binary file")
+            << "picture.ics" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << QStringList()
+            << "is a binary file";
+        QTest::newRow("not UTF-8") << "latin1.ics"
+                                   << QByteArray("BEGIN:VCALENDAR\r\nX-WR-CALNAME:M\xfcll\r\n"
+                                                 "END:VCALENDAR\r\n")
+                                   << QStringList() << "is not UTF-8 text";
+        QTest::newRow("not a calendar") << "notes.ics" << QByteArray("shopping: milk\n")
+                                        << QStringList() << "no BEGIN:VCALENDAR";
+        QTest::newRow("a folder") << "folder.ics" << QByteArray() << QStringList()
+                                  << "not a regular file";
+        QTest::newRow("inside the store")
+            << "@store/Sources/OTHER-1.calendar/corestorage.ics" << QByteArray() << QStringList()
+            << "inside the calendar store";
+        QTest::newRow("new file inside the store")
+            << "@store/new.ics" << QByteArray() << QStringList() << "inside the calendar store";
+        QTest::newRow("link into the store")
+            << "link.ics" << QByteArray() << QStringList() << "inside the calendar store";
+        QTest::newRow("dangling link")
+            << "dangling.ics" << QByteArray() << QStringList() << "a link to nothing";
+        QTest::newRow("bad colour")
+            << "good.ics" << good << QStringList{"--color", "red"} << "#RRGGBB";
+        QTest::newRow("title taken")
+            << "good.ics" << good << QStringList{"--title", "Other"} << "exists already";
+        QTest::newRow("empty title")
+            << "good.ics" << good << QStringList{"--title", " "} << "must not be empty";
+    }
+
+    // A clear message, exit status 1, and nothing written anywhere.
+    void refusedInputs() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, options);
+        QFETCH(QString, message);
+        QVERIFY(makeForeignStore(PropertyList::Format::Xml));
+        QString path = name.startsWith('@') ? store() + name.mid(6) : user(name);
+        if (!content.isEmpty())
+            QVERIFY(writeFile(path, content));
+        if (name == "folder.ics")
+            QVERIFY(QDir().mkpath(path));
+        if (name == "link.ics")
+            QVERIFY(QFile::link(ql::calendarDataPath("OTHER-1"), path));
+        if (name == "dangling.ics")
+            QVERIFY(QFile::link(user("gone.ics"), path));
+        const QStringList storeBefore = tree(m_data->path());
+        const QStringList userBefore = tree(m_user->path());
+
+        const Run run = runTool(QStringList{"add", path} + options);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY2(run.err.endsWith("; nothing was changed.\n"), qPrintable(run.err));
+        QCOMPARE(run.out, "");
+        QCOMPARE(tree(m_data->path()), storeBefore);
+        QCOMPARE(tree(m_user->path()), userBefore);
+    }
+
+    // Without a store a refused file leaves no store behind either.
+    void refusedWithoutStore() {
+        QVERIFY(writeFile(user("notes.ics"), "plain text\n"));
+        QCOMPARE(runTool({"add", user("notes.ics")}).code, 1);
+        QVERIFY(!QFileInfo::exists(store()));
+    }
+
+    // remove takes the calendar out of the store and never touches the user's file.
+    void removeKeepsUserFile() {
+        const QByteArray a = calendarText({"X-WR-CALNAME:A"}, {"a1"}).toUtf8();
+        const QByteArray b = calendarText({"X-WR-CALNAME:B"}, {"b1", "b2"}).toUtf8();
+        QVERIFY(writeFile(user("a.ics"), a));
+        QVERIFY(writeFile(user("b.ics"), b));
+        QCOMPARE(runTool({"add", user("a.ics")}).code, 0);
+        QCOMPARE(runTool({"add", user("b.ics")}).code, 0);
+        const Run twice = runTool({"add", user("a.ics"), "--title", "A again"});
+        QCOMPARE(twice.code, 1);
+        QVERIFY(twice.err.contains("is already in the store as A (key "));
+        const QStringList userAfterAdding = tree(m_user->path());
+        const QString keyA = keyOf(nodes().at(0));
+        const QString keyB = keyOf(nodes().at(1));
+
+        const Run removed = runTool({"remove", "A"});
+        QCOMPARE(removed.code, 0);
+        QVERIFY(removed.out.contains(user("a.ics") + " is left as it is"));
+        QCOMPARE(fileBytes(user("a.ics")), a);
+        QVERIFY(!QFileInfo::exists(store() + "/Sources/" + keyA + ".calendar"));
+        QCOMPARE(nodes().size(), 1);
+        QCOMPARE(keyOf(nodes().at(0)), keyB);
+
+        // By key, in any letter case, even when the file has gone meanwhile. A file someone
+        // else put into the calendar's folder keeps the folder.
+        QVERIFY(QFile::remove(user("b.ics")));
+        const QString folderB = store() + "/Sources/" + keyB + ".calendar";
+        QVERIFY(writeFile(folderB + "/notes.txt", "mine"));
+        const Run byKey = runTool({"remove", keyB.toLower()});
+        QCOMPARE(byKey.code, 0);
+        QVERIFY(byKey.err.contains("holds other files and was left in place"));
+        QCOMPARE(nodes().size(), 0);
+        QCOMPARE(QDir(store() + "/Sources").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{keyB + ".calendar"});
+        QCOMPARE(QDir(folderB).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"notes.txt"});
+        QCOMPARE(tree(m_user->path()), userAfterAdding.filter("a.ics"));
+
+        const Run unknown = runTool({"remove", "A"});
+        QCOMPARE(unknown.code, 1);
+        QVERIFY(unknown.err.contains("no calendar has the key or title \"A\""));
+    }
+
+    // A file that does not exist yet becomes an empty calendar that takes new to-dos.
+    void newFileBecomesCalendar() {
+        const QString file = user("new.ics");
+        const Run added = runTool({"add", file});
+        QCOMPARE(added.code, 0);
+        QVERIFY(added.out.contains("created as an empty calendar"));
+        const QString key = keyOf(nodes().at(0));
+        QCOMPARE(PropertyList::dictionaryFromFile(ql::calendarInfoPath(key))->value("Title"),
+                 QVariant("new"));
+
+        QL_ToDo toDo(QStringLiteral("n-1"), QStringLiteral("Buy bread"),
+                     QStringLiteral("20240101T090000Z"), std::nullopt, std::nullopt, 0.0, key,
+                     QStringLiteral("new"), std::nullopt, std::nullopt);
+        QVERIFY(toDo.writeToCalendar(ql::calendarDataPath(key), QLWriteActionAdd));
+        QVERIFY(QString::fromUtf8(fileBytes(file)).contains("SUMMARY:Buy bread\r\n"));
+        QVERIFY(QFileInfo(ql::calendarDataPath(key)).isSymLink());
+        QVERIFY(runTool({"list"}).out.contains("    to-dos: 1\n"));
+    }
+
+    // discover offers the tasks files of calendar programs, changes nothing, and prints
+    // commands that work as printed; --adopt adds what is not in the store yet.
+    void discoverAndAdopt() {
+        QVERIFY(writeFile(m_data->path() + "/evolution/tasks/system/tasks.ics",
+                          calendarText({}, {"e1", "e2"}).toUtf8()));
+        QVERIFY(writeFile(m_data->path() + "/orage/orage.ics",
+                          calendarText({"X-WR-CALNAME:Home tasks"}, {"o1"}).toUtf8()));
+        QVERIFY(writeFile(m_data->path() + "/korganizer/std.ics", "BEGIN:VCALENDAR\r\n\xff\r\n"));
+        const QStringList before = tree(m_data->path());
+
+        const Run offered = runTool({"discover"});
+        QCOMPARE(offered.code, 0);
+        QCOMPARE(tree(m_data->path()), before);
+        const QString evolution = m_data->path() + "/evolution/tasks/system/tasks.ics";
+        const QString command = tool + " add " + evolution + " --title Personal";
+        QVERIFY2(offered.out.contains("(2 to-dos) in " + evolution + "\n    " + command + "\n"),
+                 qPrintable(offered.out));
+        QVERIFY(offered.out.contains(tool + " add " + m_data->path() + "/orage/orage.ics\n"));
+        QVERIFY(offered.out.contains("Skipped " + m_data->path() + "/korganizer/std.ics"));
+
+        QCOMPARE(QProcess::execute("sh", {"-c", command}), 0);
+        const Run adopted = runTool({"discover", "--adopt"});
+        QCOMPARE(adopted.code, 0);
+        QVERIFY(adopted.out.contains("Already in the store: " + evolution + " as Personal"));
+        QVERIFY(adopted.out.contains("Added \"Home tasks\""));
+        const QString listed = runTool({"list"}).out;
+        QVERIFY(listed.contains("Personal\n") && listed.contains("Home tasks\n"));
+        QCOMPARE(nodes().size(), 2);
+    }
+
+    // Programs adding at the same moment, the store not there yet: every node arrives.
+    void concurrentAdds() {
+        constexpr int count = 6;
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (int i = 0; i < count; ++i) {
+            const QString file = user(QStringLiteral("c%1.ics").arg(i));
+            QVERIFY(writeFile(file, calendarText({}, {"x"}).toUtf8()));
+            processes.push_back(std::make_unique<QProcess>());
+            processes.back()->start(tool, {"add", file});
+        }
+        for (const auto& p : processes) {
+            QVERIFY(p->waitForFinished(60000));
+            QCOMPARE(p->exitCode(), 0);
+        }
+        QStringList titles;
+        for (const QVariant& node : nodes())
+            titles << PropertyList::dictionaryFromFile(ql::calendarInfoPath(keyOf(node)))
+                          ->value("Title")
+                          .toString();
+        titles.sort();
+        QCOMPARE(titles, QStringList({"c0", "c1", "c2", "c3", "c4", "c5"}));
+    }
+
+    void wrongUse_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("nothing") << QStringList();
+        QTest::newRow("add without file") << QStringList{"add"};
+        QTest::newRow("title without value") << QStringList{"add", "x.ics", "--title"};
+        QTest::newRow("two files") << QStringList{"add", "x.ics", "y.ics"};
+        QTest::newRow("unknown") << QStringList{"frobnicate"};
+        QTest::newRow("discover option") << QStringList{"discover", "--all"};
+    }
+
+    void wrongUse() {
+        QFETCH(QStringList, args);
+        const Run run = runTool(args);
+        QCOMPARE(run.code, 2);
+        QVERIFY(run.err.contains("Usage:"));
+        QVERIFY(!QFileInfo::exists(store()));
+    }
+};
+
+QUILLO_TEST_MAIN(TestStoreTool)
+#include "tst_storetool.moc"

@@ -1,0 +1,674 @@
+#include "tools/quillo-store/StoreTool.h"
+
+#include "menuextra/store/QL_CalendarStore.h"
+#include "menuextra/store/QL_ToDo.h"
+#include "menuextra/store/QL_ToDoReader.h"
+#include "platform/AtomicFile.h"
+#include "platform/PropertyList.h"
+#include "platform/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QUuid>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
+
+namespace storetool {
+namespace {
+
+using platform::PropertyList;
+
+const QString sourceNodeType = QStringLiteral("CALSourceNode");
+const QString groupNodeType = QStringLiteral("CALNamedGroupNode");
+const QString readWriteType = QStringLiteral("com.apple.ical.sources.naivereadwrite");
+
+// Colours for new calendars when none is given, taken in turn.
+const char* const palette[] = {"#3A7BD5", "#2E9E5B", "#E8833A", "#8E5CC4",
+                               "#D64550", "#8C6D46", "#C9A227"};
+
+// How often a node-list change is redone when another program replaced the list
+// between our read and our write.
+constexpr int mergeAttempts = 20;
+
+QString storeFolder() {
+    return ql::applicationSupportFolder() + QStringLiteral("/iCal");
+}
+
+QString calendarFolder(const QString& sourceKey) {
+    return storeFolder() + QStringLiteral("/Sources/") + sourceKey + QStringLiteral(".calendar");
+}
+
+std::optional<QString> stringValue(const QVariantMap& map, const QString& key) {
+    const auto it = map.constFind(key);
+    if (it == map.cend() || it->typeId() != QMetaType::QString)
+        return std::nullopt;
+    return it->toString();
+}
+
+// ---- The node list --------------------------------------------------------------------
+
+struct NodeList {
+    QVariantMap root;
+    std::optional<platform::FileIdentity> identity; // absent: there is no node list yet
+    PropertyList::Format format = PropertyList::Format::Xml;
+};
+
+std::optional<NodeList> readNodeList(QString& error) {
+    const QString path = ql::nodesPath();
+    NodeList nodes;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        nodes.root.insert(QStringLiteral("List"), QVariantList());
+        return nodes;
+    }
+    const std::optional<platform::FileSnapshot> snapshot = platform::readFileSnapshot(path);
+    if (!snapshot) {
+        error = QStringLiteral("the node list %1 cannot be read").arg(path);
+        return std::nullopt;
+    }
+    const std::optional<QVariant> root = PropertyList::fromData(snapshot->bytes);
+    if (!root || root->typeId() != QMetaType::QVariantMap) {
+        error = QStringLiteral("the node list %1 is not a property-list dictionary").arg(path);
+        return std::nullopt;
+    }
+    nodes.root = root->toMap();
+    const auto list = nodes.root.constFind(QStringLiteral("List"));
+    if (list == nodes.root.cend())
+        nodes.root.insert(QStringLiteral("List"), QVariantList());
+    else if (list->typeId() != QMetaType::QVariantList) {
+        error = QStringLiteral("the \"List\" of the node list %1 is not an array").arg(path);
+        return std::nullopt;
+    }
+    nodes.identity = snapshot->identity;
+    if (snapshot->bytes.startsWith("bplist"))
+        nodes.format = PropertyList::Format::Binary;
+    return nodes;
+}
+
+// Creates the node list only if there still is none: a second program creating it at
+// the same moment makes this attempt fail, not overwrite.
+enum class CreateResult { Created, Exists, Failed };
+
+CreateResult createExclusively(const QString& path, const QByteArray& bytes) {
+    // A new file of its own (with the mode of any new file), made whole, then linked in
+    // under the list's name: link() fails when the name exists.
+    const QByteArray temp = QFile::encodeName(
+        QFileInfo(path).absolutePath() + QStringLiteral("/.nodes-") +
+        QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".tmp"));
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return CreateResult::Failed;
+    const auto cleanUp = qScopeGuard([&temp] { ::unlink(temp.constData()); });
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        return CreateResult::Failed;
+    if (::link(temp.constData(), QFile::encodeName(path).constData()) == 0)
+        return CreateResult::Created;
+    return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
+}
+
+// Reads the node list, lets change edit its root and writes it back atomically. When
+// another program replaced the list meanwhile, the change is made again on its version,
+// so nothing it wrote is lost. change gives false (with a reason) to refuse.
+bool updateNodeList(const std::function<bool(QVariantMap&, QString&)>& change, QString& error) {
+    if (!QDir().mkpath(storeFolder() + QStringLiteral("/Sources"))) {
+        error = QStringLiteral("cannot create the store folder %1").arg(storeFolder());
+        return false;
+    }
+    // Two of our own writers would otherwise both pass the identity check of the same
+    // version and the second rename would drop the first one's change; the lock on the
+    // store folder (no file of its own) lets them take turns.
+    const int folder =
+        ::open(QFile::encodeName(storeFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0 || ::flock(folder, LOCK_EX) != 0) {
+        if (folder >= 0)
+            ::close(folder);
+        error = QStringLiteral("cannot lock the store folder %1").arg(storeFolder());
+        return false;
+    }
+    const auto unlock = qScopeGuard([folder] { ::close(folder); });
+    for (int attempt = 0; attempt < mergeAttempts; ++attempt) {
+        std::optional<NodeList> nodes = readNodeList(error);
+        if (!nodes)
+            return false;
+        if (!change(nodes->root, error))
+            return false;
+        const std::optional<QByteArray> bytes =
+            PropertyList::toData(QVariant(nodes->root), nodes->format);
+        if (!bytes) {
+            error = QStringLiteral("the node list cannot be written as a property list");
+            return false;
+        }
+        if (!nodes->identity) {
+            switch (createExclusively(ql::nodesPath(), *bytes)) {
+            case CreateResult::Created:
+                return true;
+            case CreateResult::Exists:
+                continue;
+            case CreateResult::Failed:
+                error = QStringLiteral("cannot write the node list %1").arg(ql::nodesPath());
+                return false;
+            }
+        }
+        switch (platform::replaceFileAtomically(ql::nodesPath(), *bytes, nodes->identity)) {
+        case platform::AtomicReplaceResult::Replaced:
+            return true;
+        case platform::AtomicReplaceResult::ChangedMeanwhile:
+            continue;
+        case platform::AtomicReplaceResult::Failed:
+            error = QStringLiteral("cannot write the node list %1").arg(ql::nodesPath());
+            return false;
+        }
+    }
+    error = QStringLiteral("the node list kept changing while it was being written");
+    return false;
+}
+
+// ---- The calendars of the store -------------------------------------------------------
+
+struct StoreCalendar {
+    QString sourceKey;
+    std::optional<QString> key;
+    std::optional<QString> title;
+    bool shown = true;
+};
+
+void collectCalendars(const QVariantList& list, std::vector<StoreCalendar>& out) {
+    for (const QVariant& entry : list) {
+        if (entry.typeId() != QMetaType::QVariantMap)
+            continue;
+        const QVariantMap node = entry.toMap();
+        const std::optional<QString> type = stringValue(node, QStringLiteral("Type"));
+        if (type == groupNodeType) {
+            collectCalendars(node.value(QStringLiteral("Subnodes")).toList(), out);
+            continue;
+        }
+        const std::optional<QString> sourceKey = stringValue(node, QStringLiteral("SourceKey"));
+        if (type != sourceNodeType || !sourceKey || !ql::isSafeSourceKey(*sourceKey))
+            continue;
+        StoreCalendar calendar;
+        calendar.sourceKey = *sourceKey;
+        const auto selection = node.constFind(QStringLiteral("Selection"));
+        calendar.shown = selection == node.cend() || !selection->canConvert<double>() ||
+                         selection->toDouble() != 0.0;
+        const QVariantMap info = PropertyList::dictionaryFromFile(ql::calendarInfoPath(*sourceKey))
+                                     .value_or(QVariantMap());
+        calendar.key = stringValue(info, QStringLiteral("Key"));
+        calendar.title = stringValue(info, QStringLiteral("Title"));
+        out.push_back(calendar);
+    }
+}
+
+std::vector<StoreCalendar> calendarsOf(const QVariantMap& root) {
+    std::vector<StoreCalendar> calendars;
+    collectCalendars(root.value(QStringLiteral("List")).toList(), calendars);
+    return calendars;
+}
+
+// Drops every calendar node with this source key, at any depth.
+int removeNodes(QVariantList& list, const QString& sourceKey) {
+    int removed = 0;
+    for (qsizetype i = list.size() - 1; i >= 0; --i) {
+        if (list.at(i).typeId() != QMetaType::QVariantMap)
+            continue;
+        QVariantMap node = list.at(i).toMap();
+        if (stringValue(node, QStringLiteral("Type")) == sourceNodeType &&
+            stringValue(node, QStringLiteral("SourceKey")) == sourceKey) {
+            list.removeAt(i);
+            ++removed;
+        } else if (stringValue(node, QStringLiteral("Type")) == groupNodeType &&
+                   node.value(QStringLiteral("Subnodes")).typeId() == QMetaType::QVariantList) {
+            QVariantList subnodes = node.value(QStringLiteral("Subnodes")).toList();
+            if (const int inGroup = removeNodes(subnodes, sourceKey)) {
+                node.insert(QStringLiteral("Subnodes"), subnodes);
+                list[i] = node;
+                removed += inGroup;
+            }
+        }
+    }
+    return removed;
+}
+
+// ---- Calendar files -------------------------------------------------------------------
+
+// The file's path with every link resolved; for a file yet to be made, its folder's.
+QString resolvedPath(const QString& path) {
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = info.absoluteDir().canonicalPath();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + info.fileName();
+}
+
+bool isInsideStore(const QString& resolved) {
+    QString store = QFileInfo(storeFolder()).canonicalFilePath();
+    if (store.isEmpty())
+        store = QDir::cleanPath(storeFolder());
+    return resolved == store || resolved.startsWith(store + QLatin1Char('/'));
+}
+
+// The text of a calendar file that the reader and the writer can work with; nothing
+// (with the reason) for anything else.
+std::optional<QString> readCalendarFile(const QString& path, QString& error) {
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        error = QStringLiteral("is not a regular file");
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> bytes = platform::readFileBytes(path);
+    if (!bytes) {
+        error = QStringLiteral("cannot be read");
+        return std::nullopt;
+    }
+    if (bytes->contains('\0')) {
+        error = QStringLiteral("is a binary file, not an iCalendar text");
+        return std::nullopt;
+    }
+    const std::optional<QString> text = platform::decodeUtf8(*bytes);
+    if (!text) {
+        error = QStringLiteral("is not UTF-8 text (convert it to UTF-8 first)");
+        return std::nullopt;
+    }
+    static const QRegularExpression begin(QStringLiteral("^\\x{FEFF}?BEGIN:VCALENDAR\\s*$"),
+                                          QRegularExpression::CaseInsensitiveOption |
+                                              QRegularExpression::MultilineOption);
+    if (!begin.match(*text).hasMatch()) {
+        error = QStringLiteral("is not an iCalendar file (it has no BEGIN:VCALENDAR line)");
+        return std::nullopt;
+    }
+    return text;
+}
+
+int countToDos(const QString& text) {
+    std::vector<std::shared_ptr<QL_ToDo>> toDos;
+    ql::appendToDos(ql::normalizeLineEndings(text), {}, toDos);
+    return int(toDos.size());
+}
+
+// The calendar's own name (X-WR-CALNAME), unfolded and unescaped; nothing when it has none.
+std::optional<QString> calendarName(const QString& text) {
+    const QString unfolded = ql::normalizeLineEndings(text)
+                                 .replace(QStringLiteral("\r\n "), QString())
+                                 .replace(QStringLiteral("\r\n\t"), QString());
+    static const QRegularExpression name(QStringLiteral("^X-WR-CALNAME(;[^:\\r\\n]*)?:(.*)$"),
+                                         QRegularExpression::CaseInsensitiveOption |
+                                             QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = name.match(unfolded);
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString value = QL_ToDo::convertFromEscapedString(match.captured(2).trimmed()).value_or("");
+    value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    value = value.simplified();
+    if (value.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+// The resolved file each calendar of the store reads, by source key.
+std::optional<QString> adoptedAs(const std::vector<StoreCalendar>& calendars,
+                                 const QString& resolved) {
+    for (const StoreCalendar& calendar : calendars) {
+        const QFileInfo data(ql::calendarDataPath(calendar.sourceKey));
+        if (data.exists() && data.canonicalFilePath() == resolved)
+            return calendar.title.value_or(calendar.sourceKey) + QStringLiteral(" (key ") +
+                   calendar.sourceKey + QLatin1Char(')');
+    }
+    return std::nullopt;
+}
+
+const QByteArray emptyCalendar = "BEGIN:VCALENDAR\r\n"
+                                 "VERSION:2.0\r\n"
+                                 "PRODID:-//Quillo//quillo-store//EN\r\n"
+                                 "END:VCALENDAR\r\n";
+
+// Removes what this tool puts into a calendar folder (its Info.plist and the link to the
+// user's file; a link is removed, never followed), then the folder if nothing else is
+// in it. Anything else there is left alone.
+bool removeCalendarFolder(const QString& folder) {
+    for (const char* name : {"Info.plist", "corestorage.ics"}) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+        const QFileInfo entry(path);
+        if ((entry.isSymLink() || entry.isFile()) &&
+            ::unlink(QFile::encodeName(path).constData()) != 0)
+            return false;
+    }
+    return ::rmdir(QFile::encodeName(folder).constData()) == 0 || !QFileInfo::exists(folder);
+}
+
+int refuse(QTextStream& err, const QString& message) {
+    err << "quillo-store: " << message << "; nothing was changed.\n";
+    err.flush();
+    return 1;
+}
+
+} // namespace
+
+QString shellQuoted(const QString& text) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
+    const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
+    if (options.title && options.title->trimmed().isEmpty())
+        return refuse(err, QStringLiteral("the title must not be empty"));
+    std::optional<QString> color;
+    if (options.color) {
+        static const QRegularExpression hex(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+        if (!hex.match(*options.color).hasMatch())
+            return refuse(
+                err,
+                QStringLiteral("the colour \"%1\" is not of the form #RRGGBB").arg(*options.color));
+        color = options.color->toUpper() + QStringLiteral("FF");
+    }
+
+    // The file: an existing calendar, or a new one in an existing folder.
+    const QFileInfo info(file);
+    const bool exists = info.exists();
+    if (!exists && info.isSymLink())
+        return refuse(err, QStringLiteral("%1 is a link to nothing").arg(file));
+    if (!exists && !info.absoluteDir().exists())
+        return refuse(err, QStringLiteral("the folder %1 does not exist").arg(info.absolutePath()));
+    const QString resolved = resolvedPath(file);
+    if (resolved.isEmpty())
+        return refuse(err, QStringLiteral("%1 cannot be found").arg(file));
+    if (isInsideStore(resolved))
+        return refuse(err, QStringLiteral("%1 lies inside the calendar store %2; adopt a file "
+                                          "kept elsewhere")
+                               .arg(file, storeFolder()));
+    std::optional<QString> fileName;
+    if (exists) {
+        QString why;
+        const std::optional<QString> text = readCalendarFile(file, why);
+        if (!text)
+            return refuse(err, QStringLiteral("%1 %2").arg(file, why));
+        fileName = calendarName(*text);
+    }
+    const QString title =
+        options.title ? options.title->trimmed() : fileName.value_or(info.completeBaseName());
+
+    // The store as it is: adopting the same file twice or a second calendar of the same
+    // title (the menu knows calendars by title) would hide one of them.
+    QString error;
+    const std::optional<NodeList> nodes = readNodeList(error);
+    if (!nodes)
+        return refuse(err, error);
+    const std::vector<StoreCalendar> calendars = calendarsOf(nodes->root);
+    if (exists) {
+        if (const std::optional<QString> already = adoptedAs(calendars, resolved))
+            return refuse(err,
+                          QStringLiteral("%1 is already in the store as %2").arg(file, *already));
+    }
+    for (const StoreCalendar& calendar : calendars) {
+        if (calendar.title == title)
+            return refuse(err, QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
+                                              "choose another title with --title")
+                                   .arg(title, calendar.sourceKey));
+    }
+    if (!color)
+        color = QString::fromLatin1(palette[calendars.size() % std::size(palette)]) +
+                QStringLiteral("FF");
+
+    // Everything checked: make the file, the calendar folder, then the node (last, so
+    // that a failure before it leaves no calendar behind).
+    if (!exists) {
+        QFile create(file);
+        if (!create.open(QIODevice::NewOnly) ||
+            create.write(emptyCalendar) != emptyCalendar.size() || !create.flush())
+            return refuse(err, QStringLiteral("%1 cannot be created").arg(file));
+    }
+    const auto undoFile = [&] {
+        if (!exists)
+            QFile::remove(file);
+    };
+    const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString folder = calendarFolder(key);
+    const QVariantMap infoDict{{QStringLiteral("Key"), key},
+                               {QStringLiteral("Title"), title},
+                               {QStringLiteral("Type"), readWriteType}};
+    const std::optional<QByteArray> infoBytes = PropertyList::toData(QVariant(infoDict));
+    if (!QDir().mkpath(folder) || !infoBytes ||
+        platform::replaceFileAtomically(ql::calendarInfoPath(key), *infoBytes, std::nullopt) !=
+            platform::AtomicReplaceResult::Replaced ||
+        !QFile::link(file, ql::calendarDataPath(key))) {
+        removeCalendarFolder(folder);
+        undoFile();
+        return refuse(err, QStringLiteral("the calendar folder %1 cannot be written").arg(folder));
+    }
+    const QVariantMap node{{QStringLiteral("Type"), sourceNodeType},
+                           {QStringLiteral("SourceKey"), key},
+                           {QStringLiteral("Key"), key},
+                           {QStringLiteral("Selection"), 1},
+                           {QStringLiteral("ThemeColor"), *color}};
+    const bool added = updateNodeList(
+        [&](QVariantMap& root, QString& why) {
+            // Again on the list about to be written: another program may have added a
+            // calendar since the first look.
+            const std::vector<StoreCalendar> now = calendarsOf(root);
+            for (const StoreCalendar& calendar : now) {
+                if (calendar.sourceKey != key && calendar.title == title) {
+                    why = QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
+                                         "choose another title with --title")
+                              .arg(title, calendar.sourceKey);
+                    return false;
+                }
+            }
+            QVariantList list = root.value(QStringLiteral("List")).toList();
+            list.append(node);
+            root.insert(QStringLiteral("List"), list);
+            return true;
+        },
+        error);
+    if (!added) {
+        removeCalendarFolder(folder);
+        undoFile();
+        return refuse(err, error);
+    }
+    if (!QFileInfo(QFileInfo(resolved).absolutePath()).isWritable())
+        out << "Note: the folder of " << resolved
+            << " is not writable, so Quillo can show these to-dos but cannot save changes.\n";
+    out << "Added \"" << title << "\" (key " << key << "): Quillo reads and writes " << file
+        << (exists ? "" : " (created as an empty calendar)") << ".\n";
+    return 0;
+}
+
+int list(QTextStream& out, QTextStream& err) {
+    if (!QFileInfo::exists(ql::nodesPath())) {
+        out << "No calendar store at " << storeFolder()
+            << " yet; add a calendar file with: quillo-store add FILE.ics\n";
+        return 0;
+    }
+    QString error;
+    const std::optional<NodeList> nodes = readNodeList(error);
+    if (!nodes)
+        return refuse(err, error);
+    const std::vector<StoreCalendar> calendars = calendarsOf(nodes->root);
+    if (calendars.empty())
+        out << "The store at " << storeFolder() << " has no calendars.\n";
+    for (const StoreCalendar& calendar : calendars) {
+        const QString data = ql::calendarDataPath(calendar.sourceKey);
+        const QFileInfo dataInfo(data);
+        QString fileText;
+        if (dataInfo.isSymLink())
+            fileText = dataInfo.symLinkTarget() + (dataInfo.exists() ? "" : "  (missing)");
+        else if (dataInfo.exists())
+            fileText = data + QStringLiteral("  (kept in the store)");
+        else
+            fileText = QStringLiteral("none");
+        QString why;
+        const std::optional<QString> text =
+            dataInfo.exists() ? readCalendarFile(data, why) : std::nullopt;
+        out << calendar.title.value_or(QStringLiteral("(untitled)")) << "\n"
+            << "    key:    " << calendar.sourceKey << "\n"
+            << "    file:   " << fileText << "\n"
+            << "    to-dos: " << (text ? QString::number(countToDos(*text)) : QStringLiteral("-"))
+            << "\n"
+            << "    shown:  " << (calendar.shown ? "yes" : "no") << "\n";
+    }
+    return 0;
+}
+
+int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err) {
+    if (!QFileInfo::exists(ql::nodesPath()))
+        return refuse(err, QStringLiteral("there is no calendar store at %1").arg(storeFolder()));
+    QString error;
+    const std::optional<NodeList> nodes = readNodeList(error);
+    if (!nodes)
+        return refuse(err, error);
+    std::vector<StoreCalendar> matches;
+    for (const StoreCalendar& calendar : calendarsOf(nodes->root)) {
+        if (calendar.sourceKey.compare(keyOrTitle, Qt::CaseInsensitive) == 0 ||
+            (calendar.key && calendar.key->compare(keyOrTitle, Qt::CaseInsensitive) == 0) ||
+            calendar.title == keyOrTitle)
+            matches.push_back(calendar);
+    }
+    if (matches.empty())
+        return refuse(err, QStringLiteral("no calendar has the key or title \"%1\" (see "
+                                          "quillo-store list)")
+                               .arg(keyOrTitle));
+    if (matches.size() > 1) {
+        QStringList keys;
+        for (const StoreCalendar& calendar : matches)
+            keys << calendar.sourceKey;
+        return refuse(err, QStringLiteral("several calendars match \"%1\"; name one by its key: %2")
+                               .arg(keyOrTitle, keys.join(QStringLiteral(", "))));
+    }
+    const StoreCalendar& calendar = matches.front();
+    const QFileInfo data(ql::calendarDataPath(calendar.sourceKey));
+    const QString linkTarget = data.isSymLink() ? data.symLinkTarget() : QString();
+    // A calendar whose data lives in the store itself belongs to the program that made
+    // it; removing its folder would delete the user's to-dos.
+    if (data.exists() && !data.isSymLink())
+        return refuse(err, QStringLiteral("\"%1\" keeps its to-dos in the store itself (%2), not "
+                                          "in an adopted file; remove it with the program that "
+                                          "made it")
+                               .arg(calendar.title.value_or(calendar.sourceKey), data.filePath()));
+
+    const bool removed = updateNodeList(
+        [&calendar](QVariantMap& root, QString&) {
+            QVariantList list = root.value(QStringLiteral("List")).toList();
+            removeNodes(list, calendar.sourceKey);
+            root.insert(QStringLiteral("List"), list);
+            return true;
+        },
+        error);
+    if (!removed)
+        return refuse(err, error);
+    const QString folder = calendarFolder(calendar.sourceKey);
+    if (QFileInfo(folder).isDir() && !QFileInfo(folder).isSymLink() &&
+        !removeCalendarFolder(folder))
+        err << "quillo-store: the calendar is gone from the store; its folder " << folder
+            << " holds other files and was left in place.\n";
+    out << "Removed \"" << calendar.title.value_or(calendar.sourceKey) << "\" (key "
+        << calendar.sourceKey << ")"
+        << (linkTarget.isEmpty()
+                ? QStringLiteral(".")
+                : QStringLiteral("; its file %1 is left as it is.").arg(linkTarget))
+        << "\n";
+    return 0;
+}
+
+int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& err) {
+    struct Candidate {
+        QString path;
+        QString program;
+        QString title; // when the file names no calendar itself
+    };
+    const QString data = ql::applicationSupportFolder();
+    const QString home = QDir::homePath();
+    std::vector<Candidate> candidates{
+        {data + "/evolution/tasks/system/tasks.ics", "Evolution and GNOME To Do", "Personal"}};
+    // Evolution keeps each further local task list in a folder of its own.
+    const QFileInfoList lists = QDir(data + "/evolution/tasks")
+                                    .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    int number = 2;
+    for (const QFileInfo& folder : lists) {
+        if (folder.fileName() != QLatin1String("system") &&
+            QFileInfo::exists(folder.filePath() + "/tasks.ics"))
+            candidates.push_back({folder.filePath() + "/tasks.ics", "Evolution",
+                                  QStringLiteral("Tasks %1").arg(number++)});
+    }
+    candidates.push_back({data + "/orage/orage.ics", "Orage", "Orage"});
+    candidates.push_back({data + "/korganizer/std.ics", "KOrganizer", "KOrganizer"});
+    candidates.push_back(
+        {home + "/.kde/share/apps/korganizer/std.ics", "KOrganizer", "KOrganizer"});
+    candidates.push_back(
+        {home + "/.kde4/share/apps/korganizer/std.ics", "KOrganizer", "KOrganizer"});
+
+    QString error;
+    const std::optional<NodeList> nodes = readNodeList(error);
+    const std::vector<StoreCalendar> calendars =
+        nodes ? calendarsOf(nodes->root) : std::vector<StoreCalendar>();
+    int found = 0;
+    int failed = 0;
+    QStringList seen;
+    for (const Candidate& candidate : candidates) {
+        if (!QFileInfo(candidate.path).isFile())
+            continue;
+        const QString resolved = resolvedPath(candidate.path);
+        if (seen.contains(resolved))
+            continue;
+        seen << resolved;
+        QString why;
+        const std::optional<QString> text = readCalendarFile(candidate.path, why);
+        if (!text) {
+            out << "Skipped " << candidate.path << " (" << candidate.program << "): it " << why
+                << ".\n";
+            continue;
+        }
+        if (const std::optional<QString> already = adoptedAs(calendars, resolved)) {
+            out << "Already in the store: " << candidate.path << " as " << *already << ".\n";
+            continue;
+        }
+        ++found;
+        const std::optional<QString> title = calendarName(*text);
+        AddOptions options;
+        options.file = candidate.path;
+        if (!title)
+            options.title = candidate.title;
+        const int toDos = countToDos(*text);
+        out << "Found the tasks of " << candidate.program << " (" << toDos
+            << (toDos == 1 ? " to-do" : " to-dos") << ") in " << candidate.path << "\n";
+        if (adopt) {
+            out.flush();
+            if (add(options, out, err) != 0)
+                ++failed;
+        } else {
+            out << "    " << shellQuoted(program) << " add " << shellQuoted(options.file)
+                << (options.title ? " --title " + shellQuoted(*options.title) : QString()) << "\n";
+        }
+    }
+    if (found == 0)
+        out << "No tasks files of calendar programs found in their usual places. Add your own "
+               "with: "
+            << shellQuoted(program) << " add FILE.ics\n";
+    else if (!adopt)
+        out << "Run a command above to show those to-dos in Quillo (or run this again with "
+               "--adopt to add them all); Quillo then writes changes into that file.\n";
+    return failed ? 1 : 0;
+}
+
+} // namespace storetool
