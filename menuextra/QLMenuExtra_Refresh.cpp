@@ -1,0 +1,343 @@
+// The rebuild of the menu: the error states, the five groupings with their filters and
+// sections, and the sort orders.
+#include "menuextra/QLMenuExtra.h"
+
+#include "platform/Log.h"
+#include "shared/QL_Preferences.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace {
+
+// The context the tie-breaks pass on to titleSort.
+const QString finalContext = QStringLiteral("Final");
+
+int sign(qint64 value) {
+    return value < 0 ? -1 : (value > 0 ? 1 : 0);
+}
+
+int compareSummaries(const QL_ToDo& first, const QL_ToDo& second) {
+    // An absent summary sorts like the empty one.
+    static const QString empty;
+    const QString& a = first.theSummary() ? *first.theSummary() : empty;
+    const QString& b = second.theSummary() ? *second.theSummary() : empty;
+    return sign(QString::compare(a, b, Qt::CaseInsensitive));
+}
+
+// Sort keys; a smaller key goes first.
+qint64 priorityKey(const QL_ToDo& toDo) {
+    const int p = toDo.thePriority().value_or(0);
+    return p == 0 ? 10 : p;
+}
+
+// Overdue, then open, then completed.
+qint64 statusKeyOf(bool expired, const QL_ToDo& toDo) {
+    if (expired)
+        return -1;
+    return toDo.theCompletedDate() ? 1 : 0;
+}
+
+qint64 statusKey(const QL_ToDo& toDo) {
+    return statusKeyOf(toDo.isExpired(), toDo);
+}
+
+// The due date as an instant; no due date, or one that cannot be read, is the distant
+// future.
+qint64 dueDateKeyOf(const std::optional<QDateTime>& due) {
+    return due ? due->toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
+}
+
+qint64 dueDateKey(const QL_ToDo& toDo) {
+    return dueDateKeyOf(toDo.theDueDateAsDate());
+}
+
+int compareByKey(qint64 (*key)(const QL_ToDo&), const QL_ToDo& first, const QL_ToDo& second,
+                 const void* context) {
+    const qint64 a = key(first);
+    const qint64 b = key(second);
+    const int byKey = a < b ? -1 : (a > b ? 1 : 0);
+    if (byKey != 0 || context)
+        return byKey;
+    return titleSort(first, second, &finalContext);
+}
+
+// The keys of the groupings' sorts, from what the menu has already asked of a to-do.
+qint64 noFactsKey(const QL_ToDoFacts&) {
+    return 0;
+}
+qint64 priorityFactsKey(const QL_ToDoFacts& toDo) {
+    return priorityKey(*toDo);
+}
+qint64 statusFactsKey(const QL_ToDoFacts& toDo) {
+    return statusKeyOf(toDo.isExpired(), *toDo);
+}
+qint64 dueDateFactsKey(const QL_ToDoFacts& toDo) {
+    return dueDateKeyOf(toDo.due());
+}
+
+// A stable sort of the list in the order of the key, ties by title: the order of the
+// comparison functions, with each key computed once per to-do instead of once per
+// comparison.
+void sortToDos(std::vector<QL_ToDoFacts>& list, qint64 (*key)(const QL_ToDoFacts&)) {
+    struct Keyed {
+        qint64 key;
+        std::size_t index;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i)
+        keyed.push_back({key(list[i]), i});
+    std::stable_sort(keyed.begin(), keyed.end(), [&list](const Keyed& a, const Keyed& b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        return compareSummaries(*list[a.index], *list[b.index]) < 0;
+    });
+    std::vector<QL_ToDoFacts> sorted;
+    sorted.reserve(list.size());
+    for (const Keyed& k : keyed)
+        sorted.push_back(std::move(list[k.index]));
+    list = std::move(sorted);
+}
+
+} // namespace
+
+int titleSort(const QL_ToDo& first, const QL_ToDo& second, const void*) {
+    return compareSummaries(first, second);
+}
+
+int prioritySort(const QL_ToDo& first, const QL_ToDo& second, const void* context) {
+    return compareByKey(priorityKey, first, second, context);
+}
+
+int statusSort(const QL_ToDo& first, const QL_ToDo& second, const void* context) {
+    return compareByKey(statusKey, first, second, context);
+}
+
+int dueDateSort(const QL_ToDo& first, const QL_ToDo& second, const void*) {
+    // Ties go by title whatever the context.
+    return compareByKey(dueDateKey, first, second, nullptr);
+}
+
+void QLMenuExtra::refreshMenu() {
+    ++m_refreshCount;
+    // One reading of the settings and of the texts for the whole rebuild.
+    m_refreshSettings = MenuSettings::read();
+    m_texts.clear();
+    m_pane.reset();
+
+    m_theToDoRepository.clear();
+    m_theToDoTagCounter = 0;
+    m_theMenu->removeAllItems();
+
+    if (!loadiCalCalendars()) {
+        platform::NSLog(QStringLiteral("Quillo :: refreshMenu :: loadiCalCalendars failed"));
+        platform::NSLog(QStringLiteral(
+            "Possible reasons include iCal files are being written to or missing.\r"));
+        recoverFromError(true);
+        finishMenu(false);
+    } else if (!m_theCalendars || m_theCalendars->empty()) {
+        // No calendars of the store's own, or none of them shown.
+        const bool noneAtAll = m_validCalendars == 0;
+        addErrorItem(noneAtAll ? QStringLiteral("NO_ICAL_CALENDARS")
+                               : QStringLiteral("NO_VISIBLE_CALENDARS"));
+        finishMenu(!noneAtAll);
+    } else {
+        switch (m_refreshSettings->sortOrder) {
+        case 0:
+            refreshByCalendar();
+            break;
+        case 1:
+            refreshByDueDate();
+            break;
+        case 2:
+            refreshByPriority();
+            break;
+        case 3:
+            refreshByStatus();
+            break;
+        case 4:
+            refreshByTitle();
+            break;
+        default:
+            break;
+        }
+        if (m_theToDoRepository.empty())
+            recoverFromError(false);
+        finishMenu(true);
+    }
+    m_refreshSettings.reset();
+}
+
+void QLMenuExtra::finishMenu(bool withHeader) {
+    addLabelWithString(QString());
+    if (withHeader)
+        addHeaderMenuItems();
+    addFooterMenuItems();
+    setMenuIcon();
+}
+
+void QLMenuExtra::recoverFromError(bool storeUnreadable) {
+    // The menu object stays the same one, emptied and set up as new: a host may still
+    // be showing it.
+    m_theMenu->removeAllItems();
+    m_theMenu->setTitle(QString());
+    m_theMenu->setAutoenablesItems(false);
+    addErrorItem(storeUnreadable ? QStringLiteral("NO_ICAL_CALENDARS")
+                                 : QStringLiteral("NO_TO_DO_ITEMS"));
+    setMenuIcon();
+    m_needsRefresh = true;
+}
+
+bool QLMenuExtra::passesFilters(const QL_ToDoFacts& toDo, const MenuSettings& s) const {
+    if (s.hideToDoItemsAfterCompletion && (*toDo).daysComplete() >= s.numberOfDaysAfterCompletion)
+        return false;
+    if (s.showToDoItemsDue && toDo.daysDue() >= s.numberOfDaysBeforeDue)
+        return false;
+    return true;
+}
+
+std::vector<QL_ToDoFacts> QLMenuExtra::allToDos() {
+    std::vector<QL_ToDoFacts> all;
+    if (!m_theCalendars)
+        return all;
+    for (const auto& [title, calendar] : *m_theCalendars) {
+        if (!calendar->parseForToDos()) {
+            // One calendar that cannot be read must not hide the others' to-dos.
+            platform::NSLog(QStringLiteral("Quillo :: refreshMenu :: calendar ") + title +
+                            QStringLiteral(" could not be read, its to-dos are not shown"));
+            continue;
+        }
+        for (const auto& toDo : calendar->arrayOfToDos())
+            all.emplace_back(toDo);
+    }
+    return all;
+}
+
+void QLMenuExtra::refreshByCalendar() {
+    if (!m_theCalendars)
+        return;
+    const MenuSettings s = settings();
+    bool anyLabel = false;
+    for (const auto& [title, calendar] : *m_theCalendars) {
+        if (!calendar->parseForToDos()) {
+            platform::NSLog(QStringLiteral("Quillo :: refreshMenu :: calendar ") + title +
+                            QStringLiteral(" could not be read, its to-dos are not shown"));
+            continue;
+        }
+        if (calendar->arrayOfToDos().empty())
+            continue;
+        std::vector<QL_ToDoFacts> toDos(calendar->arrayOfToDos().begin(),
+                                        calendar->arrayOfToDos().end());
+        sortToDos(toDos, noFactsKey);
+        bool labelled = false;
+        for (const auto& toDo : toDos) {
+            if (!passesFilters(toDo, s))
+                continue;
+            if (s.showLabels && !labelled) {
+                if (anyLabel)
+                    addLabelWithString(QString());
+                addLabelWithCalendar(*calendar);
+                labelled = anyLabel = true;
+            }
+            addToDoMenuItem(toDo, s);
+        }
+    }
+}
+
+namespace {
+
+// Section indexes of the groupings; -1 is a to-do without a section of its own.
+const std::array<const char*, 6> dueDateSections = {"PAST_DUE_DATE", "TODAY",       "TOMORROW",
+                                                    "THIS_WEEK",     "OVER_A_WEEK", "NO_DUE_DATE"};
+
+int dueDateSection(const QL_ToDoFacts& toDo) {
+    const int d = toDo.daysDue();
+    if (d == -999999)
+        return 5;
+    if (d <= -2)
+        return 0;
+    if (d <= 0)
+        return 1;
+    if (d == 1)
+        return 2;
+    if (d <= 7)
+        return 3;
+    return 4;
+}
+
+const std::array<const char*, 4> prioritySections = {"VERY_IMPORTANT", "IMPORTANT", "NOT_IMPORTANT",
+                                                     "NO_PRIORITY"};
+
+int prioritySection(const QL_ToDoFacts& toDo) {
+    const int p = (*toDo).thePriority().value_or(0);
+    if (p == 0)
+        return 3;
+    if (p >= 1 && p <= 4)
+        return 0;
+    if (p == 5)
+        return 1;
+    if (p >= 6 && p <= 9)
+        return 2;
+    return -1;
+}
+
+const std::array<const char*, 3> statusSections = {"OVERDUE", "UNCOMPLETED", "COMPLETED"};
+
+int statusSection(const QL_ToDoFacts& toDo) {
+    if (toDo.isExpired())
+        return 0;
+    return (*toDo).theCompletedDate() ? 2 : 1;
+}
+
+} // namespace
+
+template <std::size_t N>
+void QLMenuExtra::addInSections(const std::vector<QL_ToDoFacts>& sorted,
+                                int (*sectionOf)(const QL_ToDoFacts&),
+                                const std::array<const char*, N>& labels) {
+    const MenuSettings s = settings();
+    std::array<bool, N> seen{};
+    bool anyLabel = false;
+    for (const auto& toDo : sorted) {
+        if (!passesFilters(toDo, s))
+            continue;
+        if (s.showLabels && sectionOf) {
+            const int section = sectionOf(toDo);
+            if (section >= 0 && !seen[static_cast<std::size_t>(section)]) {
+                if (anyLabel)
+                    addLabelWithString(QString());
+                addLabelWithString(
+                    localized(QString::fromLatin1(labels[static_cast<std::size_t>(section)])));
+                seen[static_cast<std::size_t>(section)] = true;
+                anyLabel = true;
+            }
+        }
+        addToDoMenuItem(toDo, s);
+    }
+}
+
+void QLMenuExtra::refreshByDueDate() {
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, dueDateFactsKey);
+    addInSections(toDos, dueDateSection, dueDateSections);
+}
+
+void QLMenuExtra::refreshByPriority() {
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, priorityFactsKey);
+    addInSections(toDos, prioritySection, prioritySections);
+}
+
+void QLMenuExtra::refreshByStatus() {
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, statusFactsKey);
+    addInSections(toDos, statusSection, statusSections);
+}
+
+void QLMenuExtra::refreshByTitle() {
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, noFactsKey);
+    addInSections<1>(toDos, nullptr, {""});
+}
