@@ -69,10 +69,14 @@ void writeStore(const QString& support) {
 QByteArray wmClassOf(xcb_connection_t* c, xcb_window_t w) {
     auto* reply = xcb_get_property_reply(
         c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr);
-    QByteArray out =
-        reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply))) : QByteArray();
+    // NUL-separated parts; the value need not end in a NUL.
+    const QByteArray value =
+        reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply))
+              : QByteArray();
     std::free(reply);
-    return out;
+    const qsizetype end = value.indexOf('\0');
+    return end == -1 ? value : value.left(end);
 }
 
 // Waits for a menu window of the server to map (or, with a window given, for that one

@@ -173,6 +173,13 @@ void Tray::stop() {
 
 namespace {
 
+// The first of the NUL-separated WM_CLASS parts; the value need not end in a NUL.
+QByteArray wmClassInstance(xcb_get_property_reply_t* reply) {
+    const QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply));
+    return value.left(value.indexOf('\0') == -1 ? value.size() : value.indexOf('\0'));
+}
+
 struct XWindow {
     xcb_window_t id;
     QRect geometry; // root coordinates
@@ -211,8 +218,7 @@ QList<XWindow> windows() {
                           QRect(origin + QPoint(geo->x, geo->y), QSize(geo->width, geo->height)),
                           attr->map_state == XCB_MAP_STATE_VIEWABLE,
                           bool(attr->override_redirect),
-                          cls ? QByteArray(static_cast<const char*>(xcb_get_property_value(cls)))
-                              : QByteArray(),
+                          cls ? wmClassInstance(cls) : QByteArray(),
                           depth,
                           depth == 1 && isMenuWindow(c, w)};
                 out << x;
