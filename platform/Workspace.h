@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <memory>
 
@@ -20,14 +21,21 @@ public:
     // records the call (when recording is on).
     void noteFileSystemChanged(const QString& path);
 
+    // Opens an address with the desktop's handler for its scheme (a web address in the
+    // browser), on the main thread; a call from another thread waits for it. False when
+    // there is no GUI application or the desktop could not open it. While recording is
+    // on, the call is only recorded, so tests never start a browser.
+    bool openURL(const QUrl& url);
+
     // Opens a file: a settings pane bundle (".prefPane") in the settings host,
     // preferences-host, found beside the running program or on PATH; any other file
     // with the desktop's default application for its type. False, with a log line,
-    // when nothing could be started.
+    // when nothing could be started. While recording is on, the call is only recorded.
     bool openFile(const QString& path);
     // Starts an application by name: "iCal" is the desktop's default application for
     // text/calendar (its desktop entry's Exec line); any other name a program on PATH.
-    // False, with a log line, when there is none or it cannot be started.
+    // False, with a log line, when there is none or it cannot be started. While
+    // recording is on, the call is only recorded.
     bool launchApplication(const QString& name);
 
     // The workspace's own in-process notification centre. The file watchers post on it
@@ -52,7 +60,8 @@ public:
 private:
     Workspace();
     ~Workspace();
-    void record(const QString& name, const QStringList& arguments);
+    // Keeps the call when recording is on; true when it did.
+    bool record(const QString& name, const QStringList& arguments);
 
     std::unique_ptr<Private> d;
 };

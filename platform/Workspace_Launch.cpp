@@ -3,6 +3,7 @@
 // entries (freedesktop.org rules), and is started from its entry's Exec line.
 #include "platform/Workspace.h"
 
+#include "platform/HandOver.h"
 #include "platform/Log.h"
 
 #include <QCoreApplication>
@@ -323,7 +324,8 @@ bool isPaneBundle(const QString& path) {
 } // namespace
 
 bool Workspace::openFile(const QString& path) {
-    record(QStringLiteral("openFile"), {path});
+    if (record(QStringLiteral("openFile"), {path}))
+        return true;
     if (path.isEmpty())
         return false;
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -347,7 +349,10 @@ bool Workspace::openFile(const QString& path) {
                 return true;
     }
     // No entry of our own finding: the toolkit may know another way (a portal).
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(absolute)))
+    bool opened = false;
+    runOnMainThreadAndWait(
+        [&] { opened = QDesktopServices::openUrl(QUrl::fromLocalFile(absolute)); });
+    if (opened)
         return true;
     logLine(QStringLiteral("openFile"),
             QStringLiteral("No application to open %1 (%2)").arg(absolute, type));
@@ -355,7 +360,8 @@ bool Workspace::openFile(const QString& path) {
 }
 
 bool Workspace::launchApplication(const QString& name) {
-    record(QStringLiteral("launchApplication"), {name});
+    if (record(QStringLiteral("launchApplication"), {name}))
+        return true;
     // The calendar application is whichever application the desktop opens calendars with.
     if (name == u"iCal") {
         const std::optional<DesktopEntry> entry = defaultApplicationFor(calendarType);
