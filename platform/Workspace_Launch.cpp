@@ -314,11 +314,9 @@ QString findSettingsHost() {
     return QStandardPaths::findExecutable(settingsHost);
 }
 
+// Takes a cleaned path (no trailing slash).
 bool isPaneBundle(const QString& path) {
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
-        trimmed.chop(1);
-    return trimmed.endsWith(QStringLiteral(".prefPane"));
+    return path.endsWith(QStringLiteral(".prefPane"));
 }
 
 } // namespace
@@ -328,7 +326,7 @@ bool Workspace::openFile(const QString& path) {
         return true;
     if (path.isEmpty())
         return false;
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     if (isPaneBundle(absolute)) {
         const QString host = findSettingsHost();
         if (host.isEmpty()) {
