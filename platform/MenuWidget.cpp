@@ -1,5 +1,6 @@
 #include "platform/MenuWidget.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
@@ -26,6 +27,22 @@ QString toolTipHtml(const QString& tip) {
         return QString();
     return QLatin1String("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
            QLatin1String("</p>");
+}
+
+// One icon per picture file for the whole process: a menu is made anew at every click,
+// and reading and parsing a picture for every item would cost more than the rest of the
+// menu. A file that changed on disk is read again.
+QIcon iconForFile(const QString& path) {
+    struct Cached {
+        QDateTime modified;
+        QIcon icon;
+    };
+    static QHash<QString, Cached> cache;
+    const QDateTime modified = QFileInfo(path).lastModified();
+    auto it = cache.find(path);
+    if (it == cache.end() || it->modified != modified)
+        it = cache.insert(path, Cached{modified, QIcon(path)});
+    return it->icon;
 }
 
 // The modifier mask a key stands for, 0 for a key that is no modifier.
@@ -84,6 +101,8 @@ void MenuWidget::build() {
     clear();
     m_entries.clear();
     m_colors.clear();
+    // Each picture is looked at once per build, whatever the number of items showing it.
+    QHash<const NSImage*, QIcon> icons;
     m_entries.reserve(m_menu.itemArray().size());
     int lastPrimary = -1;
     for (const NSMenuItemPtr& item : m_menu.itemArray()) {
@@ -109,8 +128,12 @@ void MenuWidget::build() {
             if (const std::optional<QColor> color = attributed->foregroundColor())
                 m_colors.insert(action, *color);
         }
-        if (item->image())
-            action->setIcon(QIcon(item->image()->path()));
+        if (const NSImagePtr& image = item->image()) {
+            auto icon = icons.find(image.get());
+            if (icon == icons.end())
+                icon = icons.insert(image.get(), iconForFile(image->path()));
+            action->setIcon(*icon);
+        }
         if (item->toolTip())
             action->setToolTip(toolTipHtml(*item->toolTip()));
         action->setEnabled(item->isEnabled());
