@@ -106,11 +106,6 @@ int priorityIndexFor(const std::optional<int>& priority) {
     return PriorityNone;
 }
 
-// "20261207T000000Z": today's local date with a fixed time, the completion stamp.
-QString completionStamp() {
-    return platform::Clock::today().toString(u"yyyyMMdd") + QStringLiteral("T000000Z");
-}
-
 // A time-zone name that fits inside a property's name part: no character that ends
 // or splits it.
 bool isPlainZoneName(const QByteArray& name) {
@@ -282,6 +277,10 @@ QString QL_ToDoController::newCreationDateHeader() {
     if (zone.isEmpty() || !isPlainZoneName(zone))
         return QStringLiteral("DTSTART");
     return QStringLiteral("DTSTART;TZID=") + QString::fromLatin1(zone);
+}
+
+QString QL_ToDoController::completionStamp() {
+    return platform::Clock::today().toString(u"yyyyMMdd") + QStringLiteral("T000000Z");
 }
 
 QString QL_ToDoController::newDateStamp() {

@@ -46,6 +46,9 @@ public:
     static QString newCreationDate();
     static QString newCreationDateHeader();
     static QString newDateStamp();
+    // The completed date of a to-do completed now: today's local date followed by
+    // "T000000Z" (the menu's toggle writes the same).
+    static QString completionStamp();
 
     // Fills the window from the record and shows it; called once the window is loaded.
     void awakeFromNib();
