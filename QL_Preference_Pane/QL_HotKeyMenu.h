@@ -29,9 +29,9 @@ inline constexpr int QLSpaceKeyIndex = 49;
 struct QL_HotKeyEntry {
     bool separator = false;
     QString title;
-    int keyIndex = 0;   // the represented object: 49 for Space, n for Fn
-    unsigned mask = 0;  // QLPopup…Mask bits
-    int tag = 0;        // mask | keyIndex << 5
+    int keyIndex = 0;  // the represented object: 49 for Space, n for Fn
+    unsigned mask = 0; // QLPopup…Mask bits
+    int tag = 0;       // mask | keyIndex << 5
     bool alternate = false;
 };
 

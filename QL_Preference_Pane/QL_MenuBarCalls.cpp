@@ -14,8 +14,8 @@ Calls& testCalls() {
 constexpr int notAvailable = -1;
 
 void logUnavailable(const char* call) {
-    platform::NSLog(QStringLiteral("Quillo :: %1 :: no menu-bar server to ask")
-                        .arg(QLatin1String(call)));
+    platform::NSLog(
+        QStringLiteral("Quillo :: %1 :: no menu-bar server to ask").arg(QLatin1String(call)));
 }
 
 } // namespace

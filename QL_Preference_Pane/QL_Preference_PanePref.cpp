@@ -197,14 +197,13 @@ void QL_Preference_PanePref::loadMenuIconImages() {
         return;
     const std::optional<QString> menuExtraPath =
         bundle()->pathForResource(QStringLiteral("Quillo"), QStringLiteral("menu"));
-    const auto menuExtra = menuExtraPath ? platform::Bundle::bundleWithPath(*menuExtraPath)
-                                         : nullptr;
+    const auto menuExtra =
+        menuExtraPath ? platform::Bundle::bundleWithPath(*menuExtraPath) : nullptr;
     if (!menuExtra)
         return;
     static constexpr std::array images{
-        "graphiteToDoMenuIcon",         "graphiteToDoMenuIconAlternative",
-        "graphiteToDoMenuIconCalendar", "blueToDoMenuIcon",
-        "blueToDoMenuIconAlternative",  "blueToDoMenuIconCalendar",
+        "graphiteToDoMenuIcon", "graphiteToDoMenuIconAlternative", "graphiteToDoMenuIconCalendar",
+        "blueToDoMenuIcon",     "blueToDoMenuIconAlternative",     "blueToDoMenuIconCalendar",
     };
     for (int tag = 0; tag < int(images.size()); ++tag) {
         QAbstractButton* cell = cellWithTag(menuBarImageMatrix, tag);
@@ -217,7 +216,8 @@ void QL_Preference_PanePref::loadMenuIconImages() {
 
 void QL_Preference_PanePref::connectActions() {
     auto onClick = [this](QAbstractButton* button, QObject* sender) {
-        connect(button, &QAbstractButton::clicked, this, [this, sender] { valueDidChange(sender); });
+        connect(button, &QAbstractButton::clicked, this,
+                [this, sender] { valueDidChange(sender); });
     };
     for (QCheckBox* box :
          {showDueDatesCheckbox, showLabelsCheckbox, showTooltipsCheckbox,
@@ -234,8 +234,10 @@ void QL_Preference_PanePref::connectActions() {
     // Only what the user typed is stored; leaving a field untouched stores nothing.
     for (QLineEdit* field : {hideToDoField, showToDoField})
         connect(field, &QLineEdit::editingFinished, this, [this, field] {
-            if (field->isModified())
-                valueDidChange(field);
+            if (!field->isModified())
+                return;
+            field->setModified(false);
+            valueDidChange(field);
         });
     connect(tabView, &QTabWidget::currentChanged, this,
             [this](int index) { tabViewWillSelectTabViewItem(tabView, tabView->widget(index)); });
@@ -402,8 +404,11 @@ void QL_Preference_PanePref::valueDidChange(QObject* sender) {
         auto* field = static_cast<QLineEdit*>(sender);
         bool ok = false;
         const int days = field->text().toInt(&ok);
-        if (!ok) // not a whole number that fits: nothing is stored
+        if (!ok) { // not a whole number that fits: nothing is stored
+            showDayCount(field, sender == hideToDoField ? prefs.numberOfDaysAfterCompletion()
+                                                        : prefs.numberOfDaysBeforeDue());
             return;
+        }
         if (sender == hideToDoField)
             prefs.setNumberOfDaysAfterCompletion(days);
         else
@@ -427,8 +432,8 @@ void QL_Preference_PanePref::valueDidChange(QObject* sender) {
             return;
         // Both values are taken before the first write: each write notifies.
         const int keyCode = QL_KeyCodeForKeyIndex(keyIndex.toInt());
-        const int modifiers = QL_ModifiersForPopupMask(
-            modifierKeyPopup->itemData(index, ModifierMaskRole).toUInt());
+        const int modifiers =
+            QL_ModifiersForPopupMask(modifierKeyPopup->itemData(index, ModifierMaskRole).toUInt());
         prefs.setOpenMenuKey(keyCode);
         prefs.setOpenMenuModifiers(modifiers);
     } else if (sender == modifierStatusMatrix) {

@@ -46,10 +46,10 @@ public:
 
     // The hot-key popup's item data.
     enum HotKeyRole {
-        TagRole = 0x0100,            // int: mask | key index << 5
-        RepresentedObjectRole,       // int: the key index
-        ModifierMaskRole,            // unsigned: the popup mask
-        AlternateRole,               // bool
+        TagRole = 0x0100,      // int: mask | key index << 5
+        RepresentedObjectRole, // int: the key index
+        ModifierMaskRole,      // unsigned: the popup mask
+        AlternateRole,         // bool
     };
 
     // Outlets, in declared order; null until the view is loaded. A matrix is a group
