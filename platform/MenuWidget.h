@@ -2,7 +2,11 @@
 
 #include "platform/NSMenu.h"
 
+#include <QColor>
+#include <QHash>
 #include <QMenu>
+
+#include <vector>
 
 namespace platform {
 
@@ -19,8 +23,44 @@ public:
 
     NSMenu& model() const { return m_menu; }
 
+    // Builds the Qt actions again from the model, after the model has changed.
+    void reload();
+
+    // The Qt action that shows a model item; null for an item not in the model.
+    QAction* actionForItem(const NSMenuItem* item) const;
+    // The modifier keys (NS...KeyMask bits) the menu takes as held now.
+    unsigned heldModifierMask() const { return m_heldMask; }
+
+    // Qt's modifiers as an item's key-equivalent modifier mask: Shift, Control, Alt as
+    // Option and Meta (the Super key) as Command.
+    static unsigned modifierMaskFromQt(Qt::KeyboardModifiers modifiers);
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    struct Entry {
+        NSMenuItemPtr item;
+        QAction* action = nullptr;
+        // Index in m_entries of the primary item an alternate stands in for; -1 when the
+        // item is no alternate or has no primary before it.
+        int primary = -1;
+    };
+
+    void build();
+    void setHeldModifierMask(unsigned mask);
+    void updateAlternates();
+    void actionTriggered(QAction* action);
+    // True when the key event was a modifier key and has been taken.
+    bool trackModifierKey(QKeyEvent* event, bool pressed);
+
     NSMenu& m_menu;
+    std::vector<Entry> m_entries;
+    QHash<const QAction*, QColor> m_colors;
+    unsigned m_heldMask = 0;
 };
 
 } // namespace platform

@@ -1,5 +1,9 @@
 #include "platform/Workspace.h"
 
+#include "platform/HandOver.h"
+
+#include <QDesktopServices>
+
 #include <mutex>
 
 namespace platform {
@@ -25,6 +29,15 @@ void Workspace::noteFileSystemChanged(const QString& path) {
     record(QStringLiteral("noteFileSystemChanged"), {path});
 }
 
+bool Workspace::openURL(const QUrl& url) {
+    if (record(QStringLiteral("openURL"), {url.toString()}))
+        return true;
+    bool opened = false;
+    // The desktop services belong to the GUI thread.
+    runOnMainThreadAndWait([&url, &opened] { opened = QDesktopServices::openUrl(url); });
+    return opened;
+}
+
 NotificationCenter& Workspace::notificationCenter() {
     return d->center;
 }
@@ -44,10 +57,11 @@ void Workspace::clearRecordedCalls() {
     d->calls.clear();
 }
 
-void Workspace::record(const QString& name, const QStringList& arguments) {
+bool Workspace::record(const QString& name, const QStringList& arguments) {
     std::lock_guard lock(d->mutex);
     if (d->recording)
         d->calls.append(Call{name, arguments});
+    return d->recording;
 }
 
 } // namespace platform

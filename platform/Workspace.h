@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <memory>
 
@@ -19,6 +20,12 @@ public:
     // A file changed at path. Nothing on this desktop needs telling, so this only
     // records the call (when recording is on).
     void noteFileSystemChanged(const QString& path);
+
+    // Opens an address with the desktop's handler for its scheme (a web address in the
+    // browser), on the main thread; a call from another thread waits for it. False when
+    // there is no GUI application or the desktop could not open it. While recording is
+    // on, the call is only recorded, so tests never start a browser.
+    bool openURL(const QUrl& url);
 
     // The workspace's own in-process notification centre. The file watchers post on it
     // from their watcher threads, so its observers run on those threads.
@@ -42,7 +49,8 @@ public:
 private:
     Workspace();
     ~Workspace();
-    void record(const QString& name, const QStringList& arguments);
+    // Keeps the call when recording is on; true when it did.
+    bool record(const QString& name, const QStringList& arguments);
 
     std::unique_ptr<Private> d;
 };

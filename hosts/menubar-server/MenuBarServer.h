@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/MenuWidget.h"
+#include "platform/NSMenuExtra.h"
+#include "platform/PlugIn.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QSystemTrayIcon>
+
+#include <memory>
+#include <vector>
+
+class MenuBarServer;
+
+// One loaded menu extra: its plug-in, its tray icon and the menu popped up from it.
+class TrayItem : public QObject, public platform::NSMenuExtraHost {
+    Q_OBJECT
+public:
+    TrayItem(MenuBarServer& server,
+             std::unique_ptr<platform::LoadedPrincipal<platform::NSMenuExtra>> loaded,
+             QString identifier, QString location);
+    ~TrayItem() override;
+
+    platform::NSMenuExtra* extra() const { return m_loaded->object(); }
+    const QString& identifier() const { return m_identifier; }
+    const QString& location() const { return m_location; }
+    // The picture shown now (the alternate one while the menu is open).
+    platform::NSImagePtr shownImage() const;
+    bool isInTray() const;
+    // The model of the open menu; null when none is open.
+    platform::NSMenu* openMenu() const;
+
+    // Asks the extra for its menu and shows it at the icon, or at the pointer when the
+    // tray gives no place for the icon.
+    void popUpAtIcon();
+    void popUpAtPointer();
+    void closeMenu();
+
+    void menuExtraImagesChanged(platform::NSMenuExtra* extra) override;
+    void menuExtraPopUpMenu(platform::NSMenuExtra* extra, platform::NSMenu* menu) override;
+
+private:
+    void popUp(platform::NSMenu* menu, bool atIcon);
+    void updateIcon();
+
+    MenuBarServer& m_server;
+    QString m_identifier;
+    QString m_location;
+    std::unique_ptr<platform::LoadedPrincipal<platform::NSMenuExtra>> m_loaded;
+    QSystemTrayIcon m_icon;
+    QPointer<platform::MenuWidget> m_menuWidget;
+};
+
+// The menu-bar server: menu extras loaded by bundle location, each shown as a tray icon;
+// the list of loaded bundles is remembered across logins and an autostart entry exists
+// while any is loaded. The D-Bus adaptor calls the public slots.
+class MenuBarServer : public QObject {
+    Q_OBJECT
+public:
+    enum Status { Done = 0, NotLoaded = 1, Invalid = 2 };
+
+    explicit MenuBarServer(QObject* parent = nullptr);
+    ~MenuBarServer() override;
+
+    // Loads the remembered bundles (at start).
+    void loadRemembered();
+    // The remembered bundle locations, in loading order.
+    static QStringList rememberedLocations();
+    // A remembered bundle with this identifier, or the argument itself when it is a folder.
+    static QString locateBundle(const QString& pathOrIdentifier);
+
+    static QString listFilePath();
+    static QString autostartFilePath();
+
+    // Loads a menu extra without tray or bus (--print); null with the reason.
+    static std::unique_ptr<platform::LoadedPrincipal<platform::NSMenuExtra>>
+    loadMenuExtra(const QString& location, QString* identifier, QString* why);
+
+    void trayMaybeAvailable();
+
+public slots:
+    int AddMenuExtra(const QString& location);
+    int GetMenuExtra(const QString& identifier);
+    int RemoveMenuExtra(const QString& identifier);
+    int PopUpMenu(const QString& identifier);
+    QStringList ListMenuExtras();
+    QString ShownMenu();
+    bool TrayAvailable();
+    void Quit();
+
+private:
+    TrayItem* find(const QString& identifier) const;
+    int add(const QString& location, bool remember);
+    void save();
+
+    std::vector<std::unique_ptr<TrayItem>> m_items;
+    QStringList m_failedRemembered;
+    bool m_loggedNoTray = false;
+};

@@ -1,0 +1,276 @@
+// Rendering the menu model into a Qt menu, on the offscreen platform: what is drawn,
+// the alternates under the Alt key, and when actions run.
+#include "common/TestEnv.h"
+
+#include "platform/MenuWidget.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QtTest>
+
+#include <functional>
+
+using namespace platform;
+
+namespace {
+
+NSMenuItemPtr item(const QString& title, qreal points = 0, std::optional<QColor> color = {}) {
+    auto made = std::make_shared<NSMenuItem>(title, NSAction{}, QString());
+    QVariantMap attributes{{NSFontAttributeName, menuBarFontOfSize(points)}};
+    if (color)
+        attributes.insert(NSForegroundColorAttributeName, *color);
+    made->setAttributedTitle(NSAttributedString(title, attributes));
+    return made;
+}
+
+bool isRed(QRgb p) {
+    return qRed(p) > 150 && qGreen(p) < 90 && qBlue(p) < 90;
+}
+bool isGreen(QRgb p) {
+    return qGreen(p) > 150 && qRed(p) < 90 && qBlue(p) < 90;
+}
+bool isInk(QRgb p) {
+    return qGray(p) < 110;
+}
+
+int countPixels(const QImage& image, const QRect& rect, const std::function<bool(QRgb)>& test) {
+    int count = 0;
+    const QRect area = rect.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += test(image.pixel(x, y)) ? 1 : 0;
+    return count;
+}
+
+// The width of the columns in which the rectangle holds ink.
+int inkWidth(const QImage& image, const QRect& rect) {
+    int left = -1, right = -1;
+    const QRect area = rect.intersected(image.rect());
+    for (int x = area.left(); x <= area.right(); ++x)
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (isInk(image.pixel(x, y))) {
+                if (left < 0)
+                    left = x;
+                right = x;
+                break;
+            }
+    return left < 0 ? 0 : right - left + 1;
+}
+
+bool showMenu(MenuWidget& menu) {
+    menu.popup(QPoint(20, 20));
+    return QTest::qWaitForWindowExposed(&menu);
+}
+
+// One key event as the window system delivers it (QTest would press and release the
+// modifiers around the key as well).
+void sendKey(QWidget& widget, QEvent::Type type, int key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent event(type, key, modifiers);
+    QApplication::sendEvent(&widget, &event);
+}
+
+QImage grabbed(MenuWidget& menu) {
+    return menu.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+class TestMenuWidget : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void textIsDrawnInItsColourAndFont();
+    void disabledItemsStayGrey();
+    void imagesAreDrawnAtTheScreensScale();
+    void altShowsTheAlternateInItsPrimarysPlace();
+    void choosingRunsTheActionAfterTheMenuHasClosed();
+    void toolTipsKeepTheirLinesAndShowNoMarkup();
+    void reloadFollowsTheModel();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_greenSquare;
+};
+
+void TestMenuWidget::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    m_greenSquare = m_dir.filePath("green.svg");
+    QFile file(m_greenSquare);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\">"
+               "<rect width=\"16\" height=\"16\" fill=\"#00c000\"/></svg>");
+}
+
+void TestMenuWidget::textIsDrawnInItsColourAndFont() {
+    NSMenu model;
+    const NSMenuItemPtr plain = item(QStringLiteral("MMMMMMMMMMMM"));
+    const NSMenuItemPtr red = item(QStringLiteral("MMMMMMMMMMMM"), 0, QColor(220, 0, 0));
+    const NSMenuItemPtr small = item(QStringLiteral("MMMMMMMMMMMM"), 12);
+    for (const auto& i : {plain, red, small})
+        model.addItem(i);
+    MenuWidget menu(model);
+    QVERIFY(showMenu(menu));
+    const QImage image = grabbed(menu);
+    const QRect plainRect = menu.actionGeometry(menu.actionForItem(plain.get()));
+    const QRect redRect = menu.actionGeometry(menu.actionForItem(red.get()));
+    const QRect smallRect = menu.actionGeometry(menu.actionForItem(small.get()));
+
+    QCOMPARE(countPixels(image, plainRect, isRed), 0);
+    QVERIFY(countPixels(image, redRect, isRed) > 20);
+    QCOMPARE(menu.actionForItem(small.get())->font(), menuBarFontOfSize(12));
+    const int standardWidth = inkWidth(image, plainRect);
+    const int smallWidth = inkWidth(image, smallRect);
+    QVERIFY2(smallWidth > 0 && smallWidth < standardWidth,
+             qPrintable(QStringLiteral("%1 vs %2").arg(smallWidth).arg(standardWidth)));
+    menu.hide();
+}
+
+void TestMenuWidget::disabledItemsStayGrey() {
+    NSMenu model;
+    const NSMenuItemPtr red = item(QStringLiteral("MMMMMMMM"), 0, QColor(220, 0, 0));
+    red->setEnabled(false);
+    model.addItem(red);
+    MenuWidget menu(model);
+    QVERIFY(showMenu(menu));
+    QAction* action = menu.actionForItem(red.get());
+    QVERIFY(!action->isEnabled());
+    const QImage image = grabbed(menu);
+    QCOMPARE(countPixels(image, menu.actionGeometry(action), isRed), 0);
+    QVERIFY(countPixels(image, menu.actionGeometry(action), [](QRgb p) { return qGray(p) < 200; }) >
+            0);
+    menu.hide();
+}
+
+void TestMenuWidget::imagesAreDrawnAtTheScreensScale() {
+    NSMenu model;
+    const NSMenuItemPtr withImage = item(QStringLiteral("Pictured"));
+    withImage->setImage(NSImage::imageWithContentsOfFile(m_greenSquare));
+    QVERIFY(withImage->image());
+    const NSMenuItemPtr without = item(QStringLiteral("Bare"));
+    model.addItem(withImage);
+    model.addItem(without);
+    MenuWidget menu(model);
+    QVERIFY(showMenu(menu));
+    const QImage image = grabbed(menu);
+    QVERIFY(countPixels(image, menu.actionGeometry(menu.actionForItem(withImage.get())), isGreen) >
+            50);
+    QCOMPARE(countPixels(image, menu.actionGeometry(menu.actionForItem(without.get())), isGreen),
+             0);
+    // On a screen of twice the density the picture is drawn anew at that density, not
+    // blown up from 16 pixels.
+    const QPixmap sharp = menu.actionForItem(withImage.get())->icon().pixmap(QSize(16, 16), 2.0);
+    QCOMPARE(sharp.size(), QSize(32, 32));
+    QCOMPARE(sharp.devicePixelRatio(), 2.0);
+    QVERIFY(isGreen(sharp.toImage().pixel(31, 31)));
+    menu.hide();
+}
+
+void TestMenuWidget::altShowsTheAlternateInItsPrimarysPlace() {
+    NSMenu model;
+    const NSMenuItemPtr primary = item(QStringLiteral("NEW_TO_DO"));
+    const NSMenuItemPtr alternate = item(QStringLiteral("OPEN_ICAL"));
+    alternate->setAlternate(true);
+    alternate->setKeyEquivalentModifierMask(NSAlternateKeyMask);
+    const NSMenuItemPtr last = item(QStringLiteral("QUILLO_SETTINGS"));
+    model.addItem(primary);
+    model.addItem(alternate);
+    model.addItem(NSMenuItem::separatorItem());
+    model.addItem(last);
+    MenuWidget menu(model);
+    QVERIFY(showMenu(menu));
+    QAction* primaryAction = menu.actionForItem(primary.get());
+    QAction* alternateAction = menu.actionForItem(alternate.get());
+    const QRect place = menu.actionGeometry(primaryAction);
+    const QRect lastPlace = menu.actionGeometry(menu.actionForItem(last.get()));
+    QVERIFY(primaryAction->isVisible());
+    QVERIFY(!alternateAction->isVisible());
+
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QVERIFY(menu.isVisible()); // Alt does not close the menu
+    QVERIFY(!primaryAction->isVisible());
+    QVERIFY(alternateAction->isVisible());
+    QTRY_COMPARE(menu.actionGeometry(alternateAction).topLeft(), place.topLeft());
+    QCOMPARE(menu.actionGeometry(menu.actionForItem(last.get())).top(), lastPlace.top());
+
+    // Alt with Shift is not the alternate's key set.
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Shift, Qt::AltModifier);
+    QVERIFY(primaryAction->isVisible());
+    QVERIFY(!alternateAction->isVisible());
+    sendKey(menu, QEvent::KeyRelease, Qt::Key_Shift, Qt::AltModifier | Qt::ShiftModifier);
+    QVERIFY(alternateAction->isVisible());
+
+    sendKey(menu, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+    QVERIFY(primaryAction->isVisible());
+    QVERIFY(!alternateAction->isVisible());
+    QTRY_COMPARE(menu.actionGeometry(primaryAction).topLeft(), place.topLeft());
+    menu.hide();
+}
+
+void TestMenuWidget::choosingRunsTheActionAfterTheMenuHasClosed() {
+    NSMenu model;
+    const NSMenuItemPtr chosen = item(QStringLiteral("Choose me"));
+    NSMenuItem* sender = nullptr;
+    bool menuWasOpen = true;
+    MenuWidget* widget = nullptr;
+    chosen->setAction(NSAction{QStringLiteral("toDoMenuItemSelected:"), [&](NSMenuItem* from) {
+                                   sender = from;
+                                   menuWasOpen = widget && widget->isVisible();
+                               }});
+    const NSMenuItemPtr inert = item(QStringLiteral("No action"));
+    model.addItem(inert);
+    model.addItem(chosen);
+    MenuWidget menu(model);
+    widget = &menu;
+    QVERIFY(showMenu(menu));
+
+    QTest::mouseClick(&menu, Qt::LeftButton, {},
+                      menu.actionGeometry(menu.actionForItem(chosen.get())).center());
+    QVERIFY(!sender); // not while the click is handled
+    QTRY_COMPARE(sender, chosen.get());
+    QVERIFY(!menuWasOpen);
+
+    sender = nullptr;
+    QVERIFY(showMenu(menu));
+    QTest::mouseClick(&menu, Qt::LeftButton, {},
+                      menu.actionGeometry(menu.actionForItem(inert.get())).center());
+    QTRY_VERIFY(!menu.isVisible());
+    QTest::qWait(20);
+    QVERIFY(!sender);
+}
+
+void TestMenuWidget::toolTipsKeepTheirLinesAndShowNoMarkup() {
+    NSMenu model;
+    const NSMenuItemPtr tipped = item(QStringLiteral("Tipped"));
+    tipped->setToolTip(QStringLiteral("Calendar: Work\rNotes: <b>bold</b> & more\r"));
+    const NSMenuItemPtr untipped = item(QStringLiteral("Untipped"));
+    model.addItem(tipped);
+    model.addItem(untipped);
+    MenuWidget menu(model);
+    QVERIFY(menu.toolTipsVisible());
+    QTextDocument document;
+    document.setHtml(menu.actionForItem(tipped.get())->toolTip());
+    QCOMPARE(document.toPlainText(), QStringLiteral("Calendar: Work\nNotes: <b>bold</b> & more"));
+    // Without a tool tip Qt shows the title; nothing more is added.
+    QCOMPARE(menu.actionForItem(untipped.get())->toolTip(), QStringLiteral("Untipped"));
+}
+
+void TestMenuWidget::reloadFollowsTheModel() {
+    NSMenu model;
+    model.addItem(item(QStringLiteral("One & two")));
+    MenuWidget menu(model);
+    QCOMPARE(menu.actions().size(), 1);
+    QCOMPARE(menu.actions().first()->text(), QStringLiteral("One && two"));
+    model.addItem(NSMenuItem::separatorItem());
+    model.addItem(item(QStringLiteral("Three")));
+    menu.reload();
+    QCOMPARE(menu.actions().size(), 3);
+    QVERIFY(menu.actions().at(1)->isSeparator());
+    model.removeAllItems();
+    menu.reload();
+    QVERIFY(menu.actions().isEmpty());
+}
+
+QUILLO_TEST_MAIN(TestMenuWidget)
+#include "tst_menuwidget.moc"
