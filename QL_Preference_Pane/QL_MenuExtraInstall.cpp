@@ -1,7 +1,7 @@
 #include "QL_Preference_Pane/QL_MenuExtraInstall.h"
 
-#include "QL_Preference_Pane/QL_MenuBarCalls.h"
 #include "platform/Alert.h"
+#include "platform/CoreMenuExtra.h"
 #include "platform/Log.h"
 #include "shared/QL_PanePath.h"
 
@@ -39,8 +39,8 @@ platform::SInt32 GetSystemVersion() {
 void QL_AddMenuExtra(const platform::Bundle& paneBundle) {
     // The auxiliary bundle goes first; the server answers for it alone.
     const QString cracker = QDir(paneBundle.resourcePath()).filePath("MenuCracker.menu");
-    int scratch = 0;
-    QL_MenuBar::addMenuExtra(QUrl::fromLocalFile(cracker), &scratch);
+    std::int32_t scratch = 0;
+    platform::CoreMenuExtraAddMenuExtra(QUrl::fromLocalFile(cracker), 0, 0, 0, 0, &scratch);
 
     const std::optional<QString> menuExtra =
         paneBundle.pathForResource(QStringLiteral("Quillo"), QStringLiteral("menu"));
@@ -49,19 +49,19 @@ void QL_AddMenuExtra(const platform::Bundle& paneBundle) {
             "Quillo :: addMenuExtra :: Quillo.menu is missing from the settings pane"));
         return;
     }
-    QL_MenuBar::addMenuExtra(QUrl::fromLocalFile(*menuExtra), nullptr);
+    platform::CoreMenuExtraAddMenuExtra(QUrl::fromLocalFile(*menuExtra), 0, 0, 0, 0, nullptr);
 }
 
 void QL_RemoveMenuExtra() {
-    QL_MenuBar::MenuExtraRef ref;
-    if (QL_MenuBar::getMenuExtra(kQLMenuExtraIdentifier, &ref) == 0)
-        QL_MenuBar::removeMenuExtra(ref);
+    platform::CoreMenuExtraRef ref = nullptr;
+    if (platform::CoreMenuExtraGetMenuExtra(kQLMenuExtraIdentifier, &ref) == 0)
+        platform::CoreMenuExtraRemoveMenuExtra(ref, 0);
 }
 
 bool QL_MenuExtraIsPresent() {
-    QL_MenuBar::MenuExtraRef ref;
-    QL_MenuBar::getMenuExtra(kQLMenuExtraIdentifier, &ref);
-    return !ref.isEmpty();
+    platform::CoreMenuExtraRef ref = nullptr;
+    platform::CoreMenuExtraGetMenuExtra(kQLMenuExtraIdentifier, &ref);
+    return ref != nullptr;
 }
 
 void QL_CheckInstallation(const platform::Bundle& paneBundle) {

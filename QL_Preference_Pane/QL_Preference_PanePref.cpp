@@ -4,8 +4,10 @@
 #include "QL_Preference_Pane/QL_MenuExtraInstall.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Preferences.h"
+#include "platform/Workspace.h"
 #include "shared/QL_PanePath.h"
 #include "shared/QL_Preferences.h"
+#include "shared/QL_SoftwareUpdate.h"
 #include "ui_QL_Preference_PanePref.h"
 
 #include <QBoxLayout>
@@ -102,6 +104,13 @@ QL_Preference_PanePref::~QL_Preference_PanePref() {
     delete mainView();
 }
 
+std::unique_ptr<QL_Preference_PanePref>
+QL_Preference_PanePref::initWithBundle(std::shared_ptr<const platform::Bundle> bundle) {
+    if (!bundle)
+        return nullptr;
+    return std::make_unique<QL_Preference_PanePref>(std::move(bundle));
+}
+
 QString QL_Preference_PanePref::text(const QString& key) const {
     return bundle() ? bundle()->localizedStringForKey(key, QString(), QStringLiteral("Quillo"))
                     : QString();
@@ -148,16 +157,13 @@ void QL_Preference_PanePref::takeOutlets() {
     useSmallFontSizeCheckbox = ui.useSmallFontSizeCheckbox;
     menuBarImageMatrix = ui.menuBarImageMatrix;
     checkForUpdatesCheckbox = ui.checkForUpdatesCheckbox;
-    checkNowButton = ui.checkNowButton;
+    checkNowButtonOutlet = ui.checkNowButton;
     modView = ui.modView;
     modifierStatusMatrix = ui.modifierStatusMatrix;
     modifierDeleteMatrix = ui.modifierDeleteMatrix;
     modifierKeyCheckbox = ui.modifierKeyCheckbox;
     modifierKeyPopup = ui.modifierKeyPopup;
     tabView = ui.tabView;
-    webSiteButton = ui.webSiteButton;
-    supportButton = ui.supportButton;
-    emailButton = ui.emailButton;
 }
 
 // The form writes keys of the table "Quillo" where texts go; they are replaced by the
@@ -239,6 +245,14 @@ void QL_Preference_PanePref::connectActions() {
             field->setModified(false);
             valueDidChange(field);
         });
+    connect(checkNowButtonOutlet, &QAbstractButton::clicked, this,
+            [this] { checkNowButton(checkNowButtonOutlet); });
+    connect(m_ui->webSiteButton, &QAbstractButton::clicked, this,
+            [this] { webSiteButton(m_ui->webSiteButton); });
+    connect(m_ui->supportButton, &QAbstractButton::clicked, this,
+            [this] { supportButton(m_ui->supportButton); });
+    connect(m_ui->emailButton, &QAbstractButton::clicked, this,
+            [this] { emailButton(m_ui->emailButton); });
     connect(tabView, &QTabWidget::currentChanged, this,
             [this](int index) { tabViewWillSelectTabViewItem(tabView, tabView->widget(index)); });
 }
@@ -443,6 +457,25 @@ void QL_Preference_PanePref::valueDidChange(QObject* sender) {
     }
 }
 
+void QL_Preference_PanePref::checkNowButton(QObject*) {
+    QL_SoftwareUpdate().checkForUpdatesWithNotification(true);
+}
+
+void QL_Preference_PanePref::webSiteButton(QObject*) {
+    platform::Workspace::sharedWorkspace().openURL(
+        QUrl(QStringLiteral("https://www.orvane.com/quillo/")));
+}
+
+void QL_Preference_PanePref::supportButton(QObject*) {
+    platform::Workspace::sharedWorkspace().openURL(
+        QUrl(QStringLiteral("https://www.orvane.com/support/")));
+}
+
+void QL_Preference_PanePref::emailButton(QObject*) {
+    platform::Workspace::sharedWorkspace().openURL(
+        QUrl(QStringLiteral("mailto:quillo@orvane.com")));
+}
+
 void QL_Preference_PanePref::tabViewWillSelectTabViewItem(QTabWidget*, QWidget* tabViewItem) {
     if (!sideBarView || !tabViewItem)
         return;
@@ -465,6 +498,7 @@ QWidget* QL_Preference_PanePref::valueForKey(const QString& key) const {
         return nullptr;
     for (const char* name : outletNames)
         if (key == QLatin1String(name)) {
+            // The side bar may be on no tab.
             if (key == QLatin1String("sideBarView"))
                 return sideBarView;
             return mainView()->findChild<QWidget*>(key);

@@ -28,6 +28,9 @@ class QL_Preference_PanePref : public QObject, public platform::NSPreferencePane
 public:
     explicit QL_Preference_PanePref(std::shared_ptr<const platform::Bundle> bundle);
     ~QL_Preference_PanePref() override;
+    // The plug-in's principal object; nothing without a bundle.
+    static std::unique_ptr<QL_Preference_PanePref>
+    initWithBundle(std::shared_ptr<const platform::Bundle> bundle);
 
     void mainViewDidLoad() override;
 
@@ -38,6 +41,12 @@ public:
     void updateUINotification(const QString& name);
     // The action of every setting control: stores the setting of the sender.
     void valueDidChange(QObject* sender);
+    // A reporting update check on a thread of its own.
+    void checkNowButton(QObject* sender);
+    // The maker's web site, support site and support e-mail address.
+    void webSiteButton(QObject* sender);
+    void supportButton(QObject* sender);
+    void emailButton(QObject* sender);
     // Moves the side bar into the view of the tab about to be shown.
     void tabViewWillSelectTabViewItem(QTabWidget* tabView, QWidget* tabViewItem);
 
@@ -75,17 +84,15 @@ public:
     QCheckBox* useSmallFontSizeCheckbox = nullptr;
     QGroupBox* menuBarImageMatrix = nullptr;
     QCheckBox* checkForUpdatesCheckbox = nullptr;
-    QPushButton* checkNowButton = nullptr;
+    // The action of the same name takes the plain name.
+    QPushButton* checkNowButtonOutlet = nullptr;
     QWidget* modView = nullptr;
     QGroupBox* modifierStatusMatrix = nullptr;
     QGroupBox* modifierDeleteMatrix = nullptr;
     QCheckBox* modifierKeyCheckbox = nullptr;
     QComboBox* modifierKeyPopup = nullptr;
-    // Not a setting: the tab view and the side bar's buttons.
+    // Not a setting: the tab view.
     QTabWidget* tabView = nullptr;
-    QPushButton* webSiteButton = nullptr;
-    QPushButton* supportButton = nullptr;
-    QPushButton* emailButton = nullptr;
 
     // Matrix cells: the tag of the selected radio cell (-1 for none), the cell with a
     // tag (null for none).
