@@ -104,7 +104,7 @@ private:
 
 // Put once into a plug-in's sources: exports the entry point that creates Class (whose
 // static initWithBundle(std::shared_ptr<const platform::Bundle>) gives a
-// std::unique_ptr<Class>, empty when it fails) as its base class Base.
+// std::unique_ptr<Class>, empty when it fails) as its base class platform::Base.
 #define QUILLO_PLUGIN_PRINCIPAL_CLASS(Base, Class)                                                 \
     extern "C" __attribute__((visibility("default"))) void* QuilloPlugInCreate(                    \
         const char* baseClass, const char* principalClass, const void* bundle) {                   \
@@ -114,6 +114,6 @@ private:
             return nullptr;                                                                        \
         auto object = Class::initWithBundle(                                                       \
             *static_cast<const std::shared_ptr<const platform::Bundle>*>(bundle));                 \
-        return static_cast<Base*>(object.release());                                               \
+        return static_cast<platform::Base*>(object.release());                                     \
     }                                                                                              \
-    static_assert(std::is_base_of_v<Base, Class>, #Class " must derive from " #Base)
+    static_assert(std::is_base_of_v<platform::Base, Class>, #Class " must derive from " #Base)
