@@ -2,9 +2,9 @@
 // settings store, the hot-key popup, the side bar, the menu-extra requests and the
 // installation checks.
 #include "common/TestEnv.h"
+#include "pane/PaneTestSupport.h"
 
 #include "QL_Preference_Pane/QL_HotKeyMenu.h"
-#include "QL_Preference_Pane/QL_MenuBarCalls.h"
 #include "QL_Preference_Pane/QL_MenuExtraInstall.h"
 #include "QL_Preference_Pane/QL_Preference_PanePref.h"
 #include "platform/Alert.h"
@@ -36,75 +36,6 @@
 using platform::DistributedNotificationCenter;
 
 namespace {
-
-const QString builtPane = QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane");
-QString paneCopy() {
-    return testenv::home() + QStringLiteral("/pane/Quillo.prefPane");
-}
-
-bool copyTree(const QString& from, const QString& to) {
-    const QFileInfo info(from);
-    if (info.isDir()) {
-        if (!QDir().mkpath(to))
-            return false;
-        for (const QString& name : QDir(from).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
-            if (!copyTree(from + '/' + name, to + '/' + name))
-                return false;
-        return true;
-    }
-    return QFile::copy(from, to);
-}
-
-QString installedPanePath() {
-    return testenv::dataHome() + QStringLiteral("/PreferencePanes/Quillo.prefPane");
-}
-
-// Stands in for the menu-bar server: it keeps the loaded bundle identifiers, refuses
-// bundles that are not there, and announces what it added or removed.
-struct MenuBarServer {
-    QStringList requests; // "add <file name>", "get <identifier>", "remove <ref>"
-    QStringList loaded;
-
-    void install() {
-        QL_MenuBar::setCallsForTesting(
-            {[this](const QUrl& url, int* result) {
-                 const QString path = url.toLocalFile();
-                 requests << QStringLiteral("add ") + QFileInfo(path).fileName();
-                 const auto bundle = platform::Bundle::bundleWithPath(path);
-                 const int answer = bundle && bundle->bundleIdentifier() ? 0 : -1;
-                 if (result)
-                     *result = answer;
-                 if (answer == 0 && !loaded.contains(*bundle->bundleIdentifier())) {
-                     loaded << *bundle->bundleIdentifier();
-                     DistributedNotificationCenter::defaultCenter().postNotificationName(
-                         "com.apple.menuextra.added", *bundle->bundleIdentifier());
-                 }
-                 return answer;
-             },
-             [this](const QString& identifier, QL_MenuBar::MenuExtraRef* ref) {
-                 requests << QStringLiteral("get ") + identifier;
-                 if (!loaded.contains(identifier))
-                     return -1;
-                 *ref = identifier;
-                 return 0;
-             },
-             [this](const QL_MenuBar::MenuExtraRef& ref) {
-                 requests << QStringLiteral("remove ") + ref;
-                 if (!loaded.removeOne(ref))
-                     return -1;
-                 DistributedNotificationCenter::defaultCenter().postNotificationName(
-                     "com.apple.menuextra.removed", ref);
-                 return 0;
-             }});
-    }
-    QStringList changes() const {
-        QStringList out;
-        for (const QString& r : requests)
-            if (!r.startsWith(QLatin1String("get ")))
-                out << r;
-        return out;
-    }
-};
 
 // The domain as stored on disk.
 QVariantMap storedDomain() {
@@ -174,12 +105,13 @@ Q_DECLARE_METATYPE(Action)
 class PaneTest : public QObject {
     Q_OBJECT
 
-    MenuBarServer m_server;
+    panetest::MenuBarServerProcess m_server;
+    panetest::ServerCallMonitor m_monitor;
     QList<platform::Alert> m_alerts;
 
     std::unique_ptr<QL_Preference_PanePref> makePane() {
-        auto pane =
-            std::make_unique<QL_Preference_PanePref>(platform::Bundle::bundleWithPath(paneCopy()));
+        auto pane = std::make_unique<QL_Preference_PanePref>(
+            platform::Bundle::bundleWithPath(panetest::paneCopy()));
         pane->loadMainView();
         settle();
         return pane;
@@ -188,16 +120,9 @@ class PaneTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(QDir().mkpath(testenv::dataHome() + "/PreferencePanes"));
-        // A copy of the built pane, so the test can give it a menu extra to load.
-        QVERIFY(copyTree(builtPane, paneCopy()));
-        const QString menuExtra = paneCopy() + "/Contents/Resources/Quillo.menu";
-        if (!QFileInfo::exists(menuExtra)) {
-            QVERIFY(QDir().mkpath(menuExtra + "/Contents"));
-            QFile info(menuExtra + "/Contents/Info.plist");
-            QVERIFY(info.open(QIODevice::WriteOnly));
-            info.write(*platform::PropertyList::toData(
-                QVariantMap{{"CFBundleIdentifier", "com.orvane.quillo"}}));
-        }
+        panetest::makePaneCopy();
+        m_server.start();
+        m_monitor.start();
         platform::setAlertResponder([this](const platform::Alert& alert) {
             m_alerts << alert;
             return platform::AlertFirstButton;
@@ -205,10 +130,10 @@ private slots:
     }
 
     void init() {
-        QFile::remove(installedPanePath());
-        QVERIFY(QFile::link(paneCopy(), installedPanePath()));
-        m_server = MenuBarServer();
-        m_server.install();
+        QFile::remove(panetest::installedPanePath());
+        QVERIFY(QFile::link(panetest::paneCopy(), panetest::installedPanePath()));
+        panetest::callServer("RemoveMenuExtra", kQLMenuExtraIdentifier);
+        m_monitor.clear();
         m_alerts.clear();
         gSystemVersion = 0;
         platform::setGestaltSystemVersionOverride(std::nullopt);
@@ -283,7 +208,8 @@ private slots:
         auto pane = makePane();
         QCOMPARE(storedDomain(), (QVariantMap{{"firstRun", false}}));
         QCOMPARE(posts.count, 1);
-        QCOMPARE(m_server.changes(), (QStringList{"add MenuCracker.menu", "add Quillo.menu"}));
+        QCOMPARE(m_monitor.changes(),
+                 (QStringList{"AddMenuExtra MenuCracker.menu", "AddMenuExtra Quillo.menu"}));
         QVERIFY(pane->showQuilloCheckbox->isChecked());
         QCOMPARE(pane->modifierKeyPopup->currentIndex(), 4);
         QCOMPARE(pane->modifierKeyPopup->currentData(QL_Preference_PanePref::TagRole).toInt(),
@@ -302,9 +228,9 @@ private slots:
         QVERIFY(m_alerts.isEmpty());
 
         // The next showing leaves the menu bar alone.
-        m_server.requests.clear();
+        m_monitor.clear();
         pane = makePane();
-        QCOMPARE(m_server.changes(), QStringList());
+        QCOMPARE(m_monitor.changes(), QStringList());
         QCOMPARE(storedDomain(), (QVariantMap{{"firstRun", false}}));
     }
 
@@ -385,7 +311,7 @@ private slots:
         settle();
         QCOMPARE(posts.count, 1);
         QCOMPARE(domainChanges(before, storedDomain()), changes);
-        QCOMPARE(m_server.changes(), QStringList());
+        QCOMPARE(m_monitor.changes(), QStringList());
     }
 
     void hotKeyChoices() {
@@ -508,7 +434,7 @@ private slots:
         // Off while not loaded: nothing to remove.
         pane->showQuilloCheckbox->setChecked(true);
         pane->showQuilloCheckbox->click();
-        QCOMPARE(m_server.changes(), QStringList());
+        QCOMPARE(m_monitor.changes(), QStringList());
 
         // On, twice: both requests each time, the auxiliary bundle first.
         pane->showQuilloCheckbox->click();
@@ -516,23 +442,23 @@ private slots:
         QVERIFY(pane->showQuilloCheckbox->isChecked());
         pane->showQuilloCheckbox->setChecked(false);
         pane->showQuilloCheckbox->click();
-        QCOMPARE(m_server.changes(), (QStringList{"add MenuCracker.menu", "add Quillo.menu",
-                                                  "add MenuCracker.menu", "add Quillo.menu"}));
+        QCOMPARE(m_monitor.changes(),
+                 (QStringList{"AddMenuExtra MenuCracker.menu", "AddMenuExtra Quillo.menu",
+                              "AddMenuExtra MenuCracker.menu", "AddMenuExtra Quillo.menu"}));
         QCOMPARE(storedDomain(), (QVariantMap{{"firstRun", false}}));
 
-        // Dragged out of the tray elsewhere: the server's notification turns the box off.
-        m_server.loaded.clear();
-        DistributedNotificationCenter::defaultCenter().postNotificationName(
-            "com.apple.menuextra.removed", kQLMenuExtraIdentifier);
+        // Removed and added by another client of the server: its notifications move the
+        // box.
+        QCOMPARE(panetest::callServer("RemoveMenuExtra", kQLMenuExtraIdentifier), 0);
         QTRY_VERIFY(!pane->showQuilloCheckbox->isChecked());
-        m_server.loaded << kQLMenuExtraIdentifier;
-        DistributedNotificationCenter::defaultCenter().postNotificationName(
-            "com.apple.menuextra.added", kQLMenuExtraIdentifier);
+        QCOMPARE(panetest::callServer("AddMenuExtra",
+                                      panetest::paneCopy() + "/Contents/Resources/Quillo.menu"),
+                 0);
         QTRY_VERIFY(pane->showQuilloCheckbox->isChecked());
 
-        m_server.requests.clear();
+        m_monitor.clear();
         pane->showQuilloCheckbox->click();
-        QCOMPARE(m_server.changes(), QStringList{"remove com.orvane.quillo"});
+        QCOMPARE(m_monitor.changes(), QStringList{"RemoveMenuExtra com.orvane.quillo"});
         settle();
         QVERIFY(!pane->showQuilloCheckbox->isChecked());
     }
@@ -569,7 +495,7 @@ private slots:
     }
 
     void reinstallNeeded() {
-        QVERIFY(QFile::remove(installedPanePath()));
+        QVERIFY(QFile::remove(panetest::installedPanePath()));
         auto pane = makePane();
         QCOMPARE(pane->versionField->text(), QStringLiteral("Error: Reinstall Required"));
         QCOMPARE(m_alerts.size(), 1);
@@ -656,7 +582,7 @@ private slots:
     }
 
     void cleanupTestCase() {
-        QL_MenuBar::setCallsForTesting({});
+        m_server.stop();
         platform::setAlertResponder({});
     }
 };
