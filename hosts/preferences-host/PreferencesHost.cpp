@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 PreferencesHost::PreferencesHost() = default;
@@ -48,6 +50,9 @@ bool PreferencesHost::load(const QString& panePath, QString* why) {
         return false;
     }
     layout->addWidget(view);
+    // Closed from the keyboard like any settings window.
+    auto* close = new QShortcut(QKeySequence::Close, m_window.get());
+    connect(close, &QShortcut::activated, m_window.get(), &QWidget::close);
     m_window->show();
     return true;
 }
