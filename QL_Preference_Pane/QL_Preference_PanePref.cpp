@@ -285,8 +285,11 @@ void QL_Preference_PanePref::mainViewDidLoad() {
     center.addObserver(this, QLPreferencesDidChangeNotification, handler);
     center.addObserver(this, menuExtraRemovedNotification, handler);
     center.addObserver(this, menuExtraAddedNotification, handler);
-    if (bundle())
-        QL_CheckInstallation(*bundle());
+    // The alerts come once the host has shown the window, so they stand over it.
+    QTimer::singleShot(0, this, [this] {
+        if (bundle())
+            QL_CheckInstallation(*bundle());
+    });
 }
 
 void QL_Preference_PanePref::updateUINotification(const QString&) {

@@ -390,6 +390,25 @@ private slots:
         QCOMPARE(pane->hideToDoField->text(), shown);
     }
 
+    // Values no control offers select nothing and are kept as they are.
+    void valuesWithoutControl() {
+        setDomain({{"firstRun", false},
+                   {"sortOrder", 7},
+                   {"informationalIcons", 9},
+                   {"menuIconImage", -1},
+                   {"toggleStatusModifier", 0x1F}});
+        auto pane = makePane();
+        QCOMPARE(pane->sortToDoPopup->currentIndex(), -1);
+        QCOMPARE(QL_Preference_PanePref::selectedCellTag(pane->showInformationalIconsMatrix), -1);
+        QCOMPARE(QL_Preference_PanePref::selectedCellTag(pane->menuBarImageMatrix), -1);
+        for (int tag = 0; tag < 4; ++tag)
+            QVERIFY(
+                QL_Preference_PanePref::cellWithTag(pane->modifierStatusMatrix, tag)->isChecked());
+        const QVariantMap before = storedDomain();
+        settle();
+        QCOMPARE(storedDomain(), before);
+    }
+
     // updateUI only ever enables the fields and the popup; their checkboxes disable them.
     void enabledStates() {
         setDomain({{"firstRun", false},
