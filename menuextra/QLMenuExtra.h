@@ -2,21 +2,40 @@
 
 #include "menuextra/store/QL_Calendar.h"
 #include "menuextra/watch/ZVKQueue.h"
+#include "platform/NSMenuExtra.h"
 
 #include <QColor>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <QVariantMap>
 
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 
-// The menu extra's principal class. For now it holds the calendar discovery and the
-// watcher of the store; the menu and its events join it in later work.
+// The comparison functions of the menu's sort orders: two records and a context in,
+// -1 (the first goes first), 0 or 1 out. The groupings pass no context (null).
+int titleSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
+int prioritySort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
+int statusSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
+int dueDateSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
+
+// The menu extra's principal class: the to-do menu rebuilt from the calendar store,
+// its items and icons, the calendar discovery and the watcher of the store.
 // Lives on the main thread: the watcher reaches it there through its main-thread proxy.
-class QLMenuExtra : public ZVWatcherNotificationDelegate {
+class QLMenuExtra : public platform::NSMenuExtra, public ZVWatcherNotificationDelegate {
 public:
-    // Starts watching the store's node list.
-    QLMenuExtra();
+    // The to-dos of the current menu by the decimal text of their item's tag.
+    using ToDoRepository = std::map<QString, std::shared_ptr<QL_ToDo>>;
+
+    // Creates the empty menu, takes the pane's path once and starts watching the store's
+    // node list. The bundle is the menu extra's own (its pictures); without one the menu
+    // has no icons. Neither the icons nor the first menu are made here.
+    explicit QLMenuExtra(std::shared_ptr<const platform::Bundle> bundle = nullptr);
     ~QLMenuExtra() override;
     QLMenuExtra(const QLMenuExtra&) = delete;
     QLMenuExtra& operator=(const QLMenuExtra&) = delete;
@@ -47,23 +66,152 @@ public:
     const ZVKQueue::Pointer& theQueue() const { return m_theQueue; }
 
     // A watched file was replaced or deleted (the calendar application and our own
-    // writer save whole files that way): read the store again. Other changes are
-    // ignored, since every save ends in such a replacement.
+    // writer save whole files that way): rebuild the menu. Other changes are ignored,
+    // since every save ends in such a replacement.
     void watcherReceivedNotificationForPath(ZVFileWatcher* watcher, const QString& name,
                                             const QString& path) override;
 
-    // Reads the store again: the calendars, then each calendar's to-dos.
+    // The host asks for the menu at every click: rebuilt from the store, then returned.
+    platform::NSMenu* menu() override;
+
+    // ---- The menu ----
+
+    // Rebuilds theMenu from the store: an error state, or the header, the to-dos of the
+    // grouping the settings choose and the settings item; then the menu-bar icon.
     void refreshMenu();
-    // How many times the store was read again (the menu shows the result).
+    // How many times the menu was rebuilt.
     int refreshCount() const { return m_refreshCount; }
+
+    // The groupings: each appends the shown to-dos of every calendar, sorted, with
+    // section labels when labels are on.
+    void refreshByCalendar();
+    void refreshByDueDate();
+    void refreshByPriority();
+    void refreshByStatus();
+    void refreshByTitle();
+    // Empties theMenu and puts the error item of an unreadable or empty store (true) or
+    // of nothing to list (false) into it; a rebuild is then due.
+    void recoverFromError(bool storeUnreadable);
+
+    // Item builders.
+    void addToDoMenuItem(const std::shared_ptr<QL_ToDo>& toDo);
+    void addLabelWithCalendar(const QL_Calendar& calendar);
+    // A separator for the empty text, else a disabled label.
+    void addLabelWithString(const QString& label);
+    void addHeaderMenuItems();
+    void addFooterMenuItems();
+
+    // Icons: the menu-bar pair of the chosen design, handed to the host; the seven item
+    // pictures.
+    void setMenuIcon();
+    void loadMenuIcons();
+
+    platform::NSMenu& theMenu() const { return *m_theMenu; }
+    const platform::NSImagePtr& theMenuImage() const { return m_theMenuImage; }
+    const platform::NSImagePtr& theMenuImageAlternative() const {
+        return m_theMenuImageAlternative;
+    }
+    const std::optional<QString>& theBundle() const { return m_theBundle; }
+    // Diagnostics only: texts from a pane that is not installed.
+    void setTheBundle(std::optional<QString> path) { m_theBundle = std::move(path); }
+    const ToDoRepository& theToDoRepository() const { return m_theToDoRepository; }
+    std::int32_t theToDoTagCounter() const { return m_theToDoTagCounter; }
+    bool needsRefresh() const { return m_needsRefresh; }
+    void setNeedsRefresh(bool value) { m_needsRefresh = value; }
+
+    // The record behind a to-do item of the menu as it is now; null when the item is no
+    // longer in theMenu (a menu left open across a rebuild must not reach the record
+    // that now has its tag).
+    std::shared_ptr<QL_ToDo> toDoForMenuItem(const platform::NSMenuItem* item) const;
+
+    const platform::NSImagePtr& imagePriorityNone() const { return m_imagePriorityNone; }
+    const platform::NSImagePtr& imagePriorityNotImportant() const {
+        return m_imagePriorityNotImportant;
+    }
+    const platform::NSImagePtr& imagePriorityImportant() const { return m_imagePriorityImportant; }
+    const platform::NSImagePtr& imagePriorityVeryImportant() const {
+        return m_imagePriorityVeryImportant;
+    }
+    const platform::NSImagePtr& imageExpiredToDo() const { return m_imageExpiredToDo; }
+    const platform::NSImagePtr& imageCheckedToDo() const { return m_imageCheckedToDo; }
+    const platform::NSImagePtr& imageUnCheckedToDo() const { return m_imageUnCheckedToDo; }
+
+    // The settings the menu reads, taken once per rebuild (nothing can change them
+    // while a rebuild runs on the main thread).
+    struct MenuSettings {
+        bool useSmallFontSize = false;
+        int sortOrder = 0;
+        bool showLabels = true;
+        bool hideToDoItemsAfterCompletion = false;
+        int numberOfDaysAfterCompletion = 7;
+        bool showToDoItemsDue = false;
+        int numberOfDaysBeforeDue = 7;
+        bool trimLongTitles = false;
+        int trimLongTitlesLength = 40;
+        bool showDueDates = false;
+        bool dueDateOnRight = true;
+        bool colorItemsByCalendarColor = false;
+        int informationalIcons = 1;
+        bool highlightOverdueItems = false;
+        bool showTooltips = true;
+        static MenuSettings read();
+    };
+
+    // The item title of a summary: trimmed to the length (never inside a character)
+    // and ending in U+2026 when trimming is on and it is longer.
+    static QString trimmedTitle(const QString& summary, bool trim, int length);
 
 private:
     void watchPath(const QString& path);
     void replaceQueue();
 
+    const MenuSettings& settings();
+    QVariantMap titleAttributes();
+    // The text of a key of the pane's table; the key itself when the pane is missing.
+    QString localized(const QString& key);
+    // The text of a key, empty when the pane or the key is missing.
+    QString localizedText(const QString& key);
+    platform::NSAction actionFor(const QString& selector);
+    platform::NSImagePtr imageNamed(const QString& name) const;
+    void addErrorItem(const QString& key);
+    // Appends a separator and the settings item, then sets the icon: how every state
+    // of the menu ends.
+    void finishMenu(bool withHeader);
+    // The to-dos of every calendar, each calendar that cannot be read left out; in
+    // calendar order.
+    QL_Calendar::ToDoList allToDos();
+    // Appends the sorted to-dos that pass the filters, each section's label (when
+    // labels are on) before its first shown to-do, separators between sections.
+    template <std::size_t N>
+    void addInSections(const QL_Calendar::ToDoList& sorted, int (*sectionOf)(const QL_ToDo&),
+                       const std::array<const char*, N>& labels);
+    bool passesFilters(const QL_ToDo& toDo, const MenuSettings& s) const;
+    QString toolTipFor(const QL_ToDo& toDo, bool expired);
+
+    std::unique_ptr<platform::NSMenu> m_theMenu;
+    platform::NSImagePtr m_theMenuImage;
+    platform::NSImagePtr m_theMenuImageAlternative;
     std::optional<QL_CalendarMap> m_theCalendars;
-    int m_validCalendars = 0;
-    QStringList m_theWatchedPaths;
     ZVKQueue::Pointer m_theQueue;
+    std::optional<QString> m_theBundle;
+    ToDoRepository m_theToDoRepository;
+    std::int32_t m_theToDoTagCounter = 0;
+    int m_validCalendars = 0;
+    platform::NSImagePtr m_imagePriorityNone;
+    platform::NSImagePtr m_imagePriorityNotImportant;
+    platform::NSImagePtr m_imagePriorityImportant;
+    platform::NSImagePtr m_imagePriorityVeryImportant;
+    platform::NSImagePtr m_imageExpiredToDo;
+    platform::NSImagePtr m_imageCheckedToDo;
+    platform::NSImagePtr m_imageUnCheckedToDo;
+    bool m_needsRefresh = false;
+
+    QStringList m_theWatchedPaths;
     int m_refreshCount = 0;
+    // Set while a rebuild runs; outside one each builder reads the settings anew.
+    std::optional<MenuSettings> m_refreshSettings;
+    std::optional<MenuSettings> m_callSettings;
+    // Texts looked up during the current rebuild; emptied at each rebuild.
+    QHash<QString, QString> m_texts;
+    std::shared_ptr<const platform::Bundle> m_pane;
 };

@@ -1,0 +1,256 @@
+// The menu's items: to-dos with their titles, colours, icons and tool tips; section
+// labels and separators; the fixed items at the top and bottom.
+#include "menuextra/QLMenuExtra.h"
+
+#include "platform/DateStyles.h"
+
+using platform::NSMenuItem;
+using platform::NSMenuItemPtr;
+
+namespace {
+
+const QChar ellipsis(0x2026);
+const QChar triangle(0x25B8);
+
+enum class PriorityLevel { None, VeryImportant, Important, NotImportant };
+
+PriorityLevel priorityLevel(const QL_ToDo& toDo) {
+    const int p = toDo.thePriority().value_or(0);
+    if (p >= 1 && p <= 4)
+        return PriorityLevel::VeryImportant;
+    if (p == 5)
+        return PriorityLevel::Important;
+    if (p >= 6 && p <= 9)
+        return PriorityLevel::NotImportant;
+    return PriorityLevel::None;
+}
+
+QString priorityKey(PriorityLevel level) {
+    switch (level) {
+    case PriorityLevel::VeryImportant:
+        return QStringLiteral("VERY_IMPORTANT");
+    case PriorityLevel::Important:
+        return QStringLiteral("IMPORTANT");
+    case PriorityLevel::NotImportant:
+        return QStringLiteral("NOT_IMPORTANT");
+    case PriorityLevel::None:
+        break;
+    }
+    return QString();
+}
+
+// The tool-tip key of a status word; empty when the status gets no line.
+QString statusToolTipKey(const QL_ToDo& toDo, bool expired) {
+    const std::optional<QString>& status = toDo.theStatus();
+    if (!status)
+        return expired ? QStringLiteral("OVERDUE_TOOLTIP") : QString();
+    if (*status == QLatin1String("CANCELLED"))
+        return QStringLiteral("CANCELLED_TOOLTIP");
+    if (*status == QLatin1String("IN-PROCESS"))
+        return QStringLiteral("IN_PROCESS_TOOLTIP");
+    if (*status == QLatin1String("NEEDS-ACTION"))
+        return QStringLiteral("NEEDS_ACTION_TOOLTIP");
+    if (*status == QLatin1String("COMPLETED"))
+        return QStringLiteral("COMPLETED_TOOLTIP");
+    return QString();
+}
+
+} // namespace
+
+QString QLMenuExtra::trimmedTitle(const QString& summary, bool trim, int length) {
+    // Compared as unsigned numbers: a negative length trims nothing.
+    if (!trim || static_cast<quint32>(summary.size()) <= static_cast<quint32>(length))
+        return summary;
+    qsizetype cut = length;
+    // Never keep half of a surrogate pair.
+    if (cut > 0 && summary.at(cut - 1).isHighSurrogate() && summary.at(cut).isLowSurrogate())
+        --cut;
+    return summary.left(cut) + ellipsis;
+}
+
+platform::NSAction QLMenuExtra::actionFor(const QString& selector) {
+    platform::NSAction action;
+    action.selector = selector;
+    // The item actions that open editors, change to-dos or start programs are bound
+    // here as they are built; the refresh is this class's own.
+    if (selector == QLatin1String("refreshMenu"))
+        action.call = [this](NSMenuItem*) { refreshMenu(); };
+    return action;
+}
+
+QString QLMenuExtra::toolTipFor(const QL_ToDo& toDo, bool expired) {
+    QString tip;
+    const auto line = [&](const char* labelKey, const QString& value) {
+        tip += localizedText(QString::fromLatin1(labelKey)) + QLatin1String(": ") + value +
+               QLatin1Char('\r');
+    };
+    line("CALENDAR_TOOLTIP", toDo.theCalendarName().value_or(QString()));
+    const QString statusKey = statusToolTipKey(toDo, expired);
+    if (!statusKey.isEmpty())
+        line("STATUS_TOOLTIP", localizedText(statusKey));
+    const PriorityLevel level = priorityLevel(toDo);
+    if (level != PriorityLevel::None)
+        line("PRIORITY_TOOLTIP", localizedText(priorityKey(level)));
+    if (const std::optional<QDateTime> due = toDo.theDueDateAsDate())
+        line("DUE_DATE_TOOLTIP",
+             platform::stringFromDate(*due, platform::NSDateFormatterLongStyle));
+    if (toDo.theURL())
+        line("URL_TOOLTIP", *toDo.theURL());
+    if (toDo.theDescription())
+        line("DESCRIPTION_TOOLTIP", *toDo.theDescription());
+    return tip;
+}
+
+void QLMenuExtra::addToDoMenuItem(const std::shared_ptr<QL_ToDo>& toDo) {
+    if (!toDo)
+        return;
+    const MenuSettings s = settings();
+    const QL_ToDo& t = *toDo;
+
+    const QString summary =
+        trimmedTitle(t.theSummary().value_or(QString()), s.trimLongTitles, s.trimLongTitlesLength);
+    QString title = summary;
+    // A due date that cannot be read is shown like none.
+    if (s.showDueDates && t.theDueDate()) {
+        if (const std::optional<QDateTime> due = t.theDueDateAsDate()) {
+            const QString date =
+                platform::stringFromDate(*due, platform::NSDateFormatterShortStyle);
+            title = s.dueDateOnRight
+                        ? summary + QLatin1Char(' ') + triangle + QLatin1Char(' ') + date
+                        : date + QLatin1Char(' ') + triangle + QLatin1Char(' ') + summary;
+        }
+    }
+
+    auto item = std::make_shared<NSMenuItem>(
+        title, actionFor(QStringLiteral("toDoMenuItemSelected:")), QString());
+    item->setEnabled(true);
+    item->setTarget(this);
+    QVariantMap attributes = titleAttributes();
+    if (s.colorItemsByCalendarColor && t.theCalendarColor())
+        attributes.insert(platform::NSForegroundColorAttributeName, *t.theCalendarColor());
+    item->setAttributedTitle(platform::NSAttributedString(title, attributes));
+
+    item->setTag(m_theToDoTagCounter);
+    m_theToDoRepository.insert_or_assign(QString::number(m_theToDoTagCounter), toDo);
+    ++m_theToDoTagCounter;
+
+    const bool expired = t.isExpired();
+    if (s.informationalIcons == 1) {
+        if (s.highlightOverdueItems && expired) {
+            item->setImage(m_imageExpiredToDo);
+        } else {
+            switch (priorityLevel(t)) {
+            case PriorityLevel::VeryImportant:
+                item->setImage(m_imagePriorityVeryImportant);
+                break;
+            case PriorityLevel::Important:
+                item->setImage(m_imagePriorityImportant);
+                break;
+            case PriorityLevel::NotImportant:
+                item->setImage(m_imagePriorityNotImportant);
+                break;
+            case PriorityLevel::None:
+                item->setImage(m_imagePriorityNone);
+                break;
+            }
+        }
+    } else if (s.informationalIcons == 2) {
+        item->setImage(expired                ? m_imageExpiredToDo
+                       : t.theCompletedDate() ? m_imageCheckedToDo
+                                              : m_imageUnCheckedToDo);
+    }
+
+    if (s.showTooltips && m_theBundle)
+        item->setToolTip(toolTipFor(t, expired));
+    m_theMenu->addItem(std::move(item));
+}
+
+void QLMenuExtra::addLabelWithCalendar(const QL_Calendar& calendar) {
+    const QString title = calendar.title().value_or(QString());
+    auto item = std::make_shared<NSMenuItem>(title, platform::NSAction{}, QString());
+    item->setAttributedTitle(platform::NSAttributedString(title, titleAttributes()));
+    item->setEnabled(false);
+    item->setTarget(this);
+    m_theMenu->addItem(std::move(item));
+}
+
+void QLMenuExtra::addLabelWithString(const QString& label) {
+    if (label.isEmpty()) {
+        m_theMenu->addItem(NSMenuItem::separatorItem());
+        return;
+    }
+    auto item = std::make_shared<NSMenuItem>(label, platform::NSAction{}, QString());
+    item->setAttributedTitle(platform::NSAttributedString(label, titleAttributes()));
+    item->setEnabled(false);
+    item->setTarget(this);
+    m_theMenu->addItem(std::move(item));
+}
+
+void QLMenuExtra::addHeaderMenuItems() {
+    const QVariantMap attributes = titleAttributes();
+
+    const QString newToDo = localized(QStringLiteral("NEW_TO_DO"));
+    auto primary = std::make_shared<NSMenuItem>(
+        newToDo, actionFor(QStringLiteral("newToDoMenuItemSelected:")), QString());
+    primary->setEnabled(true);
+    primary->setTarget(this);
+    primary->setAttributedTitle(platform::NSAttributedString(newToDo, attributes));
+    m_theMenu->insertItem(std::move(primary), 0);
+
+    const QString openCalendar = localized(QStringLiteral("OPEN_ICAL"));
+    auto alternate = std::make_shared<NSMenuItem>(
+        openCalendar, actionFor(QStringLiteral("openiCal:")), QString());
+    alternate->setAlternate(true);
+    alternate->setEnabled(true);
+    alternate->setTarget(this);
+    alternate->setKeyEquivalentModifierMask(platform::NSAlternateKeyMask);
+    alternate->setAttributedTitle(platform::NSAttributedString(openCalendar, attributes));
+    m_theMenu->insertItem(std::move(alternate), 1);
+
+    m_theMenu->insertItem(NSMenuItem::separatorItem(), 2);
+}
+
+void QLMenuExtra::addFooterMenuItems() {
+    const QString title = localized(QStringLiteral("QUILLO_SETTINGS"));
+    auto item = std::make_shared<NSMenuItem>(
+        title, actionFor(QStringLiteral("settingsMenuItemSelected:")), QString());
+    item->setAttributedTitle(platform::NSAttributedString(title, titleAttributes()));
+    item->setEnabled(true);
+    item->setTarget(this);
+    m_theMenu->addItem(std::move(item));
+}
+
+void QLMenuExtra::addErrorItem(const QString& key) {
+    const QVariantMap attributes = titleAttributes();
+    const QString text = localized(key);
+    auto item = std::make_shared<NSMenuItem>(text, platform::NSAction{}, QString());
+    item->setAttributedTitle(platform::NSAttributedString(text, attributes));
+    item->setEnabled(false);
+    item->setTarget(this);
+    m_theMenu->addItem(std::move(item));
+
+    const QString refresh = localized(QStringLiteral("REFRESH_MENU"));
+    auto alternate =
+        std::make_shared<NSMenuItem>(refresh, actionFor(QStringLiteral("refreshMenu")), QString());
+    alternate->setAttributedTitle(platform::NSAttributedString(refresh, attributes));
+    alternate->setEnabled(true);
+    alternate->setTarget(this);
+    alternate->setKeyEquivalentModifierMask(platform::NSAlternateKeyMask);
+    alternate->setAlternate(true);
+    m_theMenu->addItem(std::move(alternate));
+}
+
+std::shared_ptr<QL_ToDo> QLMenuExtra::toDoForMenuItem(const NSMenuItem* item) const {
+    if (!item || item->action().selector != QLatin1String("toDoMenuItemSelected:"))
+        return nullptr;
+    bool inMenu = false;
+    for (const NSMenuItemPtr& current : m_theMenu->itemArray())
+        if (current.get() == item) {
+            inMenu = true;
+            break;
+        }
+    if (!inMenu)
+        return nullptr;
+    const auto it = m_theToDoRepository.find(QString::number(item->tag()));
+    return it == m_theToDoRepository.end() ? nullptr : it->second;
+}
