@@ -272,6 +272,10 @@ private slots:
             << xml(feedWith("newDownloadURL", "file:///etc/passwd")) << ""
             << "1.1.1" << true << 0
             << QStringList{newer, "log: refusing to open file:///etc/passwd", newVersionAlert};
+        QTest::newRow("script download address")
+            << xml(feedWith("newDownloadURL", "javascript:alert(1)")) << ""
+            << "1.1.1" << true << 0
+            << QStringList{newer, "log: refusing to open javascript:alert(1)", newVersionAlert};
         QTest::newRow("script product page")
             << xml(feedWith("newProductURL", "javascript:alert(1)")) << ""
             << "1.1.1" << false << 1
