@@ -1,5 +1,6 @@
 #pragma once
 
+#include "menuextra/QL_ToDoFacts.h"
 #include "menuextra/store/QL_Calendar.h"
 #include "menuextra/watch/ZVKQueue.h"
 #include "platform/NSMenuExtra.h"
@@ -16,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The comparison functions of the menu's sort orders: two records and a context in,
 // -1 (the first goes first), 0 or 1 out. The groupings pass no context (null).
@@ -179,14 +181,16 @@ private:
     void finishMenu(bool withHeader);
     // The to-dos of every calendar, each calendar that cannot be read left out; in
     // calendar order.
-    QL_Calendar::ToDoList allToDos();
+    std::vector<QL_ToDoFacts> allToDos();
     // Appends the sorted to-dos that pass the filters, each section's label (when
     // labels are on) before its first shown to-do, separators between sections.
     template <std::size_t N>
-    void addInSections(const QL_Calendar::ToDoList& sorted, int (*sectionOf)(const QL_ToDo&),
+    void addInSections(const std::vector<QL_ToDoFacts>& sorted,
+                       int (*sectionOf)(const QL_ToDoFacts&),
                        const std::array<const char*, N>& labels);
-    bool passesFilters(const QL_ToDo& toDo, const MenuSettings& s) const;
-    QString toolTipFor(const QL_ToDo& toDo, bool expired);
+    bool passesFilters(const QL_ToDoFacts& toDo, const MenuSettings& s) const;
+    void addToDoMenuItem(const QL_ToDoFacts& toDo, const MenuSettings& s);
+    QString toolTipFor(const QL_ToDoFacts& toDo);
 
     std::unique_ptr<platform::NSMenu> m_theMenu;
     platform::NSImagePtr m_theMenuImage;

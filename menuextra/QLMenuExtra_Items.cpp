@@ -40,10 +40,10 @@ QString priorityKey(PriorityLevel level) {
 }
 
 // The tool-tip key of a status word; empty when the status gets no line.
-QString statusToolTipKey(const QL_ToDo& toDo, bool expired) {
-    const std::optional<QString>& status = toDo.theStatus();
+QString statusToolTipKey(const QL_ToDoFacts& toDo) {
+    const std::optional<QString>& status = (*toDo).theStatus();
     if (!status)
-        return expired ? QStringLiteral("OVERDUE_TOOLTIP") : QString();
+        return toDo.isExpired() ? QStringLiteral("OVERDUE_TOOLTIP") : QString();
     if (*status == QLatin1String("CANCELLED"))
         return QStringLiteral("CANCELLED_TOOLTIP");
     if (*status == QLatin1String("IN-PROCESS"))
@@ -78,20 +78,21 @@ platform::NSAction QLMenuExtra::actionFor(const QString& selector) {
     return action;
 }
 
-QString QLMenuExtra::toolTipFor(const QL_ToDo& toDo, bool expired) {
+QString QLMenuExtra::toolTipFor(const QL_ToDoFacts& facts) {
+    const QL_ToDo& toDo = *facts;
     QString tip;
     const auto line = [&](const char* labelKey, const QString& value) {
         tip += localizedText(QString::fromLatin1(labelKey)) + QLatin1String(": ") + value +
                QLatin1Char('\r');
     };
     line("CALENDAR_TOOLTIP", toDo.theCalendarName().value_or(QString()));
-    const QString statusKey = statusToolTipKey(toDo, expired);
+    const QString statusKey = statusToolTipKey(facts);
     if (!statusKey.isEmpty())
         line("STATUS_TOOLTIP", localizedText(statusKey));
     const PriorityLevel level = priorityLevel(toDo);
     if (level != PriorityLevel::None)
         line("PRIORITY_TOOLTIP", localizedText(priorityKey(level)));
-    if (const std::optional<QDateTime> due = toDo.theDueDateAsDate())
+    if (const std::optional<QDateTime>& due = facts.due())
         line("DUE_DATE_TOOLTIP",
              platform::stringFromDate(*due, platform::NSDateFormatterLongStyle));
     if (toDo.theURL())
@@ -102,17 +103,19 @@ QString QLMenuExtra::toolTipFor(const QL_ToDo& toDo, bool expired) {
 }
 
 void QLMenuExtra::addToDoMenuItem(const std::shared_ptr<QL_ToDo>& toDo) {
-    if (!toDo)
-        return;
-    const MenuSettings s = settings();
-    const QL_ToDo& t = *toDo;
+    if (toDo)
+        addToDoMenuItem(QL_ToDoFacts(toDo), settings());
+}
+
+void QLMenuExtra::addToDoMenuItem(const QL_ToDoFacts& facts, const MenuSettings& s) {
+    const QL_ToDo& t = *facts;
 
     const QString summary =
         trimmedTitle(t.theSummary().value_or(QString()), s.trimLongTitles, s.trimLongTitlesLength);
     QString title = summary;
     // A due date that cannot be read is shown like none.
     if (s.showDueDates && t.theDueDate()) {
-        if (const std::optional<QDateTime> due = t.theDueDateAsDate()) {
+        if (const std::optional<QDateTime>& due = facts.due()) {
             const QString date =
                 platform::stringFromDate(*due, platform::NSDateFormatterShortStyle);
             title = s.dueDateOnRight
@@ -131,12 +134,11 @@ void QLMenuExtra::addToDoMenuItem(const std::shared_ptr<QL_ToDo>& toDo) {
     item->setAttributedTitle(platform::NSAttributedString(title, attributes));
 
     item->setTag(m_theToDoTagCounter);
-    m_theToDoRepository.insert_or_assign(QString::number(m_theToDoTagCounter), toDo);
+    m_theToDoRepository.insert_or_assign(QString::number(m_theToDoTagCounter), facts.toDo());
     ++m_theToDoTagCounter;
 
-    const bool expired = t.isExpired();
     if (s.informationalIcons == 1) {
-        if (s.highlightOverdueItems && expired) {
+        if (s.highlightOverdueItems && facts.isExpired()) {
             item->setImage(m_imageExpiredToDo);
         } else {
             switch (priorityLevel(t)) {
@@ -155,13 +157,13 @@ void QLMenuExtra::addToDoMenuItem(const std::shared_ptr<QL_ToDo>& toDo) {
             }
         }
     } else if (s.informationalIcons == 2) {
-        item->setImage(expired                ? m_imageExpiredToDo
+        item->setImage(facts.isExpired()      ? m_imageExpiredToDo
                        : t.theCompletedDate() ? m_imageCheckedToDo
                                               : m_imageUnCheckedToDo);
     }
 
     if (s.showTooltips && m_theBundle)
-        item->setToolTip(toolTipFor(t, expired));
+        item->setToolTip(toolTipFor(facts));
     m_theMenu->addItem(std::move(item));
 }
 

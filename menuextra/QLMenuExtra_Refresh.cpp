@@ -32,21 +32,25 @@ qint64 priorityKey(const QL_ToDo& toDo) {
     return p == 0 ? 10 : p;
 }
 
-qint64 statusKey(const QL_ToDo& toDo) {
-    if (toDo.isExpired())
+// Overdue, then open, then completed.
+qint64 statusKeyOf(bool expired, const QL_ToDo& toDo) {
+    if (expired)
         return -1;
     return toDo.theCompletedDate() ? 1 : 0;
 }
 
+qint64 statusKey(const QL_ToDo& toDo) {
+    return statusKeyOf(toDo.isExpired(), toDo);
+}
+
 // The due date as an instant; no due date, or one that cannot be read, is the distant
 // future.
-qint64 dueDateKey(const QL_ToDo& toDo) {
-    const std::optional<QDateTime> due = toDo.theDueDateAsDate();
+qint64 dueDateKeyOf(const std::optional<QDateTime>& due) {
     return due ? due->toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
 }
 
-qint64 noKey(const QL_ToDo&) {
-    return 0;
+qint64 dueDateKey(const QL_ToDo& toDo) {
+    return dueDateKeyOf(toDo.theDueDateAsDate());
 }
 
 int compareByKey(qint64 (*key)(const QL_ToDo&), const QL_ToDo& first, const QL_ToDo& second,
@@ -59,25 +63,42 @@ int compareByKey(qint64 (*key)(const QL_ToDo&), const QL_ToDo& first, const QL_T
     return titleSort(first, second, &finalContext);
 }
 
+// The keys of the groupings' sorts, from what the menu has already asked of a to-do.
+qint64 noFactsKey(const QL_ToDoFacts&) {
+    return 0;
+}
+qint64 priorityFactsKey(const QL_ToDoFacts& toDo) {
+    return priorityKey(*toDo);
+}
+qint64 statusFactsKey(const QL_ToDoFacts& toDo) {
+    return statusKeyOf(toDo.isExpired(), *toDo);
+}
+qint64 dueDateFactsKey(const QL_ToDoFacts& toDo) {
+    return dueDateKeyOf(toDo.due());
+}
+
 // A stable sort of the list in the order of the key, ties by title: the order of the
 // comparison functions, with each key computed once per to-do instead of once per
 // comparison.
-void sortToDos(QL_Calendar::ToDoList& list, qint64 (*key)(const QL_ToDo&)) {
+void sortToDos(std::vector<QL_ToDoFacts>& list, qint64 (*key)(const QL_ToDoFacts&)) {
     struct Keyed {
         qint64 key;
-        std::shared_ptr<QL_ToDo> toDo;
+        std::size_t index;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(list.size());
-    for (auto& toDo : list)
-        keyed.push_back({key(*toDo), std::move(toDo)});
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    for (std::size_t i = 0; i < list.size(); ++i)
+        keyed.push_back({key(list[i]), i});
+    std::stable_sort(keyed.begin(), keyed.end(), [&list](const Keyed& a, const Keyed& b) {
         if (a.key != b.key)
             return a.key < b.key;
-        return compareSummaries(*a.toDo, *b.toDo) < 0;
+        return compareSummaries(*list[a.index], *list[b.index]) < 0;
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        list[i] = std::move(keyed[i].toDo);
+    std::vector<QL_ToDoFacts> sorted;
+    sorted.reserve(list.size());
+    for (const Keyed& k : keyed)
+        sorted.push_back(std::move(list[k.index]));
+    list = std::move(sorted);
 }
 
 } // namespace
@@ -169,16 +190,16 @@ void QLMenuExtra::recoverFromError(bool storeUnreadable) {
     m_needsRefresh = true;
 }
 
-bool QLMenuExtra::passesFilters(const QL_ToDo& toDo, const MenuSettings& s) const {
-    if (s.hideToDoItemsAfterCompletion && toDo.daysComplete() >= s.numberOfDaysAfterCompletion)
+bool QLMenuExtra::passesFilters(const QL_ToDoFacts& toDo, const MenuSettings& s) const {
+    if (s.hideToDoItemsAfterCompletion && (*toDo).daysComplete() >= s.numberOfDaysAfterCompletion)
         return false;
     if (s.showToDoItemsDue && toDo.daysDue() >= s.numberOfDaysBeforeDue)
         return false;
     return true;
 }
 
-QL_Calendar::ToDoList QLMenuExtra::allToDos() {
-    QL_Calendar::ToDoList all;
+std::vector<QL_ToDoFacts> QLMenuExtra::allToDos() {
+    std::vector<QL_ToDoFacts> all;
     if (!m_theCalendars)
         return all;
     for (const auto& [title, calendar] : *m_theCalendars) {
@@ -188,8 +209,8 @@ QL_Calendar::ToDoList QLMenuExtra::allToDos() {
                             QStringLiteral(" could not be read, its to-dos are not shown"));
             continue;
         }
-        const QL_Calendar::ToDoList& toDos = calendar->arrayOfToDos();
-        all.insert(all.end(), toDos.begin(), toDos.end());
+        for (const auto& toDo : calendar->arrayOfToDos())
+            all.emplace_back(toDo);
     }
     return all;
 }
@@ -205,13 +226,14 @@ void QLMenuExtra::refreshByCalendar() {
                             QStringLiteral(" could not be read, its to-dos are not shown"));
             continue;
         }
-        QL_Calendar::ToDoList toDos = calendar->arrayOfToDos();
-        if (toDos.empty())
+        if (calendar->arrayOfToDos().empty())
             continue;
-        sortToDos(toDos, noKey);
+        std::vector<QL_ToDoFacts> toDos(calendar->arrayOfToDos().begin(),
+                                        calendar->arrayOfToDos().end());
+        sortToDos(toDos, noFactsKey);
         bool labelled = false;
         for (const auto& toDo : toDos) {
-            if (!passesFilters(*toDo, s))
+            if (!passesFilters(toDo, s))
                 continue;
             if (s.showLabels && !labelled) {
                 if (anyLabel)
@@ -219,7 +241,7 @@ void QLMenuExtra::refreshByCalendar() {
                 addLabelWithCalendar(*calendar);
                 labelled = anyLabel = true;
             }
-            addToDoMenuItem(toDo);
+            addToDoMenuItem(toDo, s);
         }
     }
 }
@@ -230,7 +252,7 @@ namespace {
 const std::array<const char*, 6> dueDateSections = {"PAST_DUE_DATE", "TODAY",       "TOMORROW",
                                                     "THIS_WEEK",     "OVER_A_WEEK", "NO_DUE_DATE"};
 
-int dueDateSection(const QL_ToDo& toDo) {
+int dueDateSection(const QL_ToDoFacts& toDo) {
     const int d = toDo.daysDue();
     if (d == -999999)
         return 5;
@@ -248,8 +270,8 @@ int dueDateSection(const QL_ToDo& toDo) {
 const std::array<const char*, 4> prioritySections = {"VERY_IMPORTANT", "IMPORTANT", "NOT_IMPORTANT",
                                                      "NO_PRIORITY"};
 
-int prioritySection(const QL_ToDo& toDo) {
-    const int p = toDo.thePriority().value_or(0);
+int prioritySection(const QL_ToDoFacts& toDo) {
+    const int p = (*toDo).thePriority().value_or(0);
     if (p == 0)
         return 3;
     if (p >= 1 && p <= 4)
@@ -263,26 +285,26 @@ int prioritySection(const QL_ToDo& toDo) {
 
 const std::array<const char*, 3> statusSections = {"OVERDUE", "UNCOMPLETED", "COMPLETED"};
 
-int statusSection(const QL_ToDo& toDo) {
+int statusSection(const QL_ToDoFacts& toDo) {
     if (toDo.isExpired())
         return 0;
-    return toDo.theCompletedDate() ? 2 : 1;
+    return (*toDo).theCompletedDate() ? 2 : 1;
 }
 
 } // namespace
 
 template <std::size_t N>
-void QLMenuExtra::addInSections(const QL_Calendar::ToDoList& sorted,
-                                int (*sectionOf)(const QL_ToDo&),
+void QLMenuExtra::addInSections(const std::vector<QL_ToDoFacts>& sorted,
+                                int (*sectionOf)(const QL_ToDoFacts&),
                                 const std::array<const char*, N>& labels) {
     const MenuSettings s = settings();
     std::array<bool, N> seen{};
     bool anyLabel = false;
     for (const auto& toDo : sorted) {
-        if (!passesFilters(*toDo, s))
+        if (!passesFilters(toDo, s))
             continue;
         if (s.showLabels && sectionOf) {
-            const int section = sectionOf(*toDo);
+            const int section = sectionOf(toDo);
             if (section >= 0 && !seen[static_cast<std::size_t>(section)]) {
                 if (anyLabel)
                     addLabelWithString(QString());
@@ -292,30 +314,30 @@ void QLMenuExtra::addInSections(const QL_Calendar::ToDoList& sorted,
                 anyLabel = true;
             }
         }
-        addToDoMenuItem(toDo);
+        addToDoMenuItem(toDo, s);
     }
 }
 
 void QLMenuExtra::refreshByDueDate() {
-    QL_Calendar::ToDoList toDos = allToDos();
-    sortToDos(toDos, dueDateKey);
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, dueDateFactsKey);
     addInSections(toDos, dueDateSection, dueDateSections);
 }
 
 void QLMenuExtra::refreshByPriority() {
-    QL_Calendar::ToDoList toDos = allToDos();
-    sortToDos(toDos, priorityKey);
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, priorityFactsKey);
     addInSections(toDos, prioritySection, prioritySections);
 }
 
 void QLMenuExtra::refreshByStatus() {
-    QL_Calendar::ToDoList toDos = allToDos();
-    sortToDos(toDos, statusKey);
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, statusFactsKey);
     addInSections(toDos, statusSection, statusSections);
 }
 
 void QLMenuExtra::refreshByTitle() {
-    QL_Calendar::ToDoList toDos = allToDos();
-    sortToDos(toDos, noKey);
+    std::vector<QL_ToDoFacts> toDos = allToDos();
+    sortToDos(toDos, noFactsKey);
     addInSections<1>(toDos, nullptr, {""});
 }

@@ -1,5 +1,6 @@
 #include "platform/MenuWidget.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
@@ -28,6 +29,22 @@ QString toolTipHtml(const QString& tip) {
            QLatin1String("</p>");
 }
 
+// One icon per picture file for the whole process: a menu is made anew at every click,
+// and reading and parsing a picture for every item would cost more than the rest of the
+// menu. A file that changed on disk is read again.
+QIcon iconForFile(const QString& path) {
+    struct Cached {
+        QDateTime modified;
+        QIcon icon;
+    };
+    static QHash<QString, Cached> cache;
+    const QDateTime modified = QFileInfo(path).lastModified();
+    auto it = cache.find(path);
+    if (it == cache.end() || it->modified != modified)
+        it = cache.insert(path, Cached{modified, QIcon(path)});
+    return it->icon;
+}
+
 // The modifier mask a key stands for, 0 for a key that is no modifier.
 unsigned maskOfModifierKey(int key) {
     switch (key) {
@@ -48,13 +65,17 @@ unsigned maskOfModifierKey(int key) {
 
 } // namespace
 
-MenuWidget::MenuWidget(NSMenu& menu, QWidget* parent) : QMenu(parent), m_menu(menu) {
+MenuWidget::MenuWidget(NSMenu& menu, QWidget* parent)
+    : MenuWidget(menu, defaultMaximumItemsPerLevel, parent) {}
+
+MenuWidget::~MenuWidget() = default;
+
+MenuWidget::MenuWidget(NSMenu& menu, int maximumItemsPerLevel, QWidget* parent)
+    : QMenu(parent), m_menu(menu), m_maximumItemsPerLevel(std::max(2, maximumItemsPerLevel)) {
     setToolTipsVisible(true);
     connect(this, &QMenu::triggered, this, &MenuWidget::actionTriggered);
     build();
 }
-
-MenuWidget::~MenuWidget() = default;
 
 unsigned MenuWidget::modifierMaskFromQt(Qt::KeyboardModifiers modifiers) {
     unsigned mask = 0;
@@ -80,48 +101,180 @@ QAction* MenuWidget::actionForItem(const NSMenuItem* item) const {
     return nullptr;
 }
 
+// A part of a long menu, filled when it is first opened. Its keys and colours are
+// its owner's.
+class MenuWidget::Part : public QMenu {
+public:
+    Part(MenuWidget* owner, std::size_t from, std::size_t to)
+        : QMenu(owner), m_owner(owner), m_from(from), m_to(to) {
+        setToolTipsVisible(true);
+        connect(this, &QMenu::aboutToShow, this, &Part::fill);
+        connect(this, &QMenu::triggered, owner, &MenuWidget::actionTriggered);
+    }
+    void fill() {
+        if (m_filled)
+            return;
+        m_filled = true;
+        for (std::size_t i = m_from; i < m_to; ++i)
+            m_owner->addItemAction(this, i);
+        m_owner->updateAlternates();
+    }
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override {
+        QMenu::initStyleOption(option, action);
+        m_owner->applyColor(option, action);
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (m_owner->trackModifierKey(event, true))
+            event->accept();
+        else
+            QMenu::keyPressEvent(event);
+    }
+    void keyReleaseEvent(QKeyEvent* event) override {
+        if (m_owner->trackModifierKey(event, false))
+            event->accept();
+        else
+            QMenu::keyReleaseEvent(event);
+    }
+
+private:
+    MenuWidget* m_owner;
+    std::size_t m_from;
+    std::size_t m_to;
+    bool m_filled = false;
+};
+
+void MenuWidget::setMaximumItemsPerLevel(int count) {
+    m_maximumItemsPerLevel = std::max(2, count);
+    build();
+}
+
+QList<QMenu*> MenuWidget::parts() const {
+    QList<QMenu*> list;
+    for (Part* part : m_parts)
+        list.append(part);
+    return list;
+}
+
 void MenuWidget::build() {
     clear();
+    qDeleteAll(m_parts);
+    m_parts.clear();
     m_entries.clear();
     m_colors.clear();
-    m_entries.reserve(m_menu.itemArray().size());
+    m_icons.clear();
+
+    const std::vector<NSMenuItemPtr>& items = m_menu.itemArray();
+    const std::size_t count = items.size();
+    m_entries.resize(count);
     int lastPrimary = -1;
-    for (const NSMenuItemPtr& item : m_menu.itemArray()) {
-        Entry entry;
-        entry.item = item;
-        if (item->isSeparatorItem()) {
-            entry.action = addSeparator();
+    for (std::size_t i = 0; i < count; ++i) {
+        Entry& entry = m_entries[i];
+        entry.item = items[i];
+        if (entry.item->isSeparatorItem())
             lastPrimary = -1;
-            m_entries.push_back(std::move(entry));
-            continue;
-        }
-        const std::optional<NSAttributedString>& attributed = item->attributedTitle();
-        QString title = attributed ? attributed->string() : item->title();
-        // A menu takes "&" as the mark of a shortcut letter; a to-do's title is plain.
-        title.replace(QLatin1Char('&'), QLatin1String("&&"));
-        // Line breaks would make one item several lines high.
-        title.replace(QLatin1Char('\r'), QLatin1Char(' '));
-        title.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QAction* action = addAction(title);
-        if (attributed) {
-            if (const std::optional<QFont> font = attributed->font())
-                action->setFont(*font);
-            if (const std::optional<QColor> color = attributed->foregroundColor())
-                m_colors.insert(action, *color);
-        }
-        if (item->image())
-            action->setIcon(QIcon(item->image()->path()));
-        if (item->toolTip())
-            action->setToolTip(toolTipHtml(*item->toolTip()));
-        action->setEnabled(item->isEnabled());
-        entry.action = action;
-        if (item->isAlternate() && lastPrimary >= 0)
+        else if (entry.item->isAlternate() && lastPrimary >= 0)
             entry.primary = lastPrimary;
         else
-            lastPrimary = static_cast<int>(m_entries.size());
-        m_entries.push_back(std::move(entry));
+            lastPrimary = static_cast<int>(i);
     }
+
+    const auto limit = static_cast<std::size_t>(m_maximumItemsPerLevel);
+    if (count <= limit) {
+        for (std::size_t i = 0; i < count; ++i)
+            addItemAction(this, i);
+        updateAlternates();
+        return;
+    }
+    // A very long menu shows its first items, then its middle in parts opened on demand,
+    // then its last few items (the settings item below the last separator) as they are:
+    // a menu of tens of thousands of items opens at once and stays navigable.
+    std::size_t tailStart = count;
+    for (std::size_t i = count; i-- > 0;)
+        if (m_entries[i].item->isSeparatorItem()) {
+            if (count - i <= 8)
+                tailStart = i;
+            break;
+        }
+    // An alternate stays with its primary item.
+    const auto boundary = [&](std::size_t at) {
+        while (at < tailStart && m_entries[at].primary >= 0)
+            ++at;
+        return at;
+    };
+    const std::size_t headEnd = boundary(std::min(limit, tailStart));
+    for (std::size_t i = 0; i < headEnd; ++i)
+        addItemAction(this, i);
+    for (std::size_t from = headEnd; from < tailStart;) {
+        const std::size_t to = boundary(std::min(from + limit, tailStart));
+        auto* part = new Part(this, from, to);
+        part->setTitle(partTitle(from, to));
+        addMenu(part);
+        m_parts.push_back(part);
+        from = to;
+    }
+    for (std::size_t i = tailStart; i < count; ++i)
+        addItemAction(this, i);
     updateAlternates();
+}
+
+QString MenuWidget::partTitle(std::size_t from, std::size_t to) const {
+    // Named by its first and last titles, like the guide words of a dictionary page.
+    const auto titleAt = [&](std::size_t i) {
+        const NSMenuItem& item = *m_entries[i].item;
+        QString title = item.attributedTitle() ? item.attributedTitle()->string() : item.title();
+        title.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (title.size() > 24)
+            title = title.left(title.at(23).isHighSurrogate() ? 23 : 24) + QChar(0x2026);
+        return title.replace(QLatin1Char('&'), QLatin1String("&&"));
+    };
+    std::optional<std::size_t> first, last;
+    for (std::size_t i = from; i < to; ++i)
+        if (!m_entries[i].item->isSeparatorItem() && !m_entries[i].item->isAlternate()) {
+            if (!first)
+                first = i;
+            last = i;
+        }
+    if (!first)
+        return QStringLiteral("\u2026");
+    return titleAt(*first) + QStringLiteral(" \u2013 ") + titleAt(*last);
+}
+
+QAction* MenuWidget::addItemAction(QMenu* into, std::size_t index) {
+    Entry& entry = m_entries[index];
+    const NSMenuItemPtr& item = entry.item;
+    if (item->isSeparatorItem()) {
+        entry.action = into->addSeparator();
+        return entry.action;
+    }
+    const std::optional<NSAttributedString>& attributed = item->attributedTitle();
+    QString title = attributed ? attributed->string() : item->title();
+    // A menu takes "&" as the mark of a shortcut letter; a to-do's title is plain.
+    title.replace(QLatin1Char('&'), QLatin1String("&&"));
+    // Line breaks would make one item several lines high.
+    title.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QAction* action = into->addAction(title);
+    if (attributed) {
+        if (const std::optional<QFont> font = attributed->font())
+            action->setFont(*font);
+        if (const std::optional<QColor> color = attributed->foregroundColor())
+            m_colors.insert(action, *color);
+    }
+    // Each picture is looked at once per build, whatever the number of items showing it.
+    if (const NSImagePtr& image = item->image()) {
+        auto icon = m_icons.find(image.get());
+        if (icon == m_icons.end())
+            icon = m_icons.insert(image.get(), iconForFile(image->path()));
+        action->setIcon(*icon);
+    }
+    if (item->toolTip())
+        action->setToolTip(toolTipHtml(*item->toolTip()));
+    action->setEnabled(item->isEnabled());
+    entry.action = action;
+    return action;
 }
 
 void MenuWidget::setHeldModifierMask(unsigned mask) {
@@ -141,15 +294,22 @@ void MenuWidget::updateAlternates() {
         const bool shown = (entry.item->keyEquivalentModifierMask() & modifierKeys) == m_heldMask;
         if (shown)
             replaced[static_cast<std::size_t>(entry.primary)] = true;
-        entry.action->setVisible(shown);
+        if (entry.action)
+            entry.action->setVisible(shown);
     }
+    // Items of parts not opened yet have no action.
     for (std::size_t i = 0; i < m_entries.size(); ++i)
-        if (!m_entries[i].item->isSeparatorItem() && m_entries[i].primary < 0)
+        if (m_entries[i].action && !m_entries[i].item->isSeparatorItem() &&
+            m_entries[i].primary < 0)
             m_entries[i].action->setVisible(!replaced[i]);
 }
 
 void MenuWidget::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
     QMenu::initStyleOption(option, action);
+    applyColor(option, action);
+}
+
+void MenuWidget::applyColor(QStyleOptionMenuItem* option, const QAction* action) const {
     const auto it = m_colors.constFind(action);
     if (it == m_colors.constEnd() || !action->isEnabled())
         return;
@@ -196,6 +356,10 @@ void MenuWidget::showEvent(QShowEvent* event) {
 }
 
 void MenuWidget::actionTriggered(QAction* action) {
+    // A menu also reports the choices made in the parts it opened; each choice is taken
+    // from the menu that holds the action, and only once.
+    if (action->parent() != sender())
+        return;
     for (const Entry& entry : m_entries) {
         if (entry.action != action)
             continue;

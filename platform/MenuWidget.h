@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QHash>
+#include <QIcon>
 #include <QMenu>
 
 #include <vector>
@@ -18,7 +19,12 @@ namespace platform {
 class MenuWidget : public QMenu {
     Q_OBJECT
 public:
+    // A menu longer than maximumItemsPerLevel shows that many items, then the rest in
+    // parts of that size opened on demand, then its last section.
+    static constexpr int defaultMaximumItemsPerLevel = 1500;
+
     explicit MenuWidget(NSMenu& menu, QWidget* parent = nullptr);
+    MenuWidget(NSMenu& menu, int maximumItemsPerLevel, QWidget* parent = nullptr);
     ~MenuWidget() override;
 
     NSMenu& model() const { return m_menu; }
@@ -26,7 +32,12 @@ public:
     // Builds the Qt actions again from the model, after the model has changed.
     void reload();
 
-    // The Qt action that shows a model item; null for an item not in the model.
+    void setMaximumItemsPerLevel(int count);
+    // The parts of a long menu, in order.
+    QList<QMenu*> parts() const;
+
+    // The Qt action that shows a model item; null for an item not in the model or in a
+    // part not opened yet.
     QAction* actionForItem(const NSMenuItem* item) const;
     // The modifier keys (NS...KeyMask bits) the menu takes as held now.
     unsigned heldModifierMask() const { return m_heldMask; }
@@ -42,6 +53,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    class Part;
+    friend class Part;
+
     struct Entry {
         NSMenuItemPtr item;
         QAction* action = nullptr;
@@ -51,6 +65,9 @@ private:
     };
 
     void build();
+    QAction* addItemAction(QMenu* into, std::size_t index);
+    QString partTitle(std::size_t from, std::size_t to) const;
+    void applyColor(QStyleOptionMenuItem* option, const QAction* action) const;
     void setHeldModifierMask(unsigned mask);
     void updateAlternates();
     void actionTriggered(QAction* action);
@@ -60,6 +77,9 @@ private:
     NSMenu& m_menu;
     std::vector<Entry> m_entries;
     QHash<const QAction*, QColor> m_colors;
+    QHash<const NSImage*, QIcon> m_icons;
+    std::vector<Part*> m_parts;
+    int m_maximumItemsPerLevel = defaultMaximumItemsPerLevel;
     unsigned m_heldMask = 0;
 };
 

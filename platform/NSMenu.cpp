@@ -42,9 +42,11 @@ namespace {
 constexpr qreal standardMenuFontPoints = 14.0;
 
 QFont standardMenuFont() {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+    // Without a GUI application (a headless tool) the model still gets a font.
+    QCoreApplication* const app = QCoreApplication::instance();
+    if (qobject_cast<QApplication*>(app))
         return QApplication::font("QMenu");
-    if (qGuiApp)
+    if (qobject_cast<QGuiApplication*>(app))
         return QGuiApplication::font();
     return QFont();
 }

@@ -88,6 +88,7 @@ private slots:
     void choosingRunsTheActionAfterTheMenuHasClosed();
     void toolTipsKeepTheirLinesAndShowNoMarkup();
     void reloadFollowsTheModel();
+    void longMenusOpenInParts();
 
 private:
     QTemporaryDir m_dir;
@@ -270,6 +271,60 @@ void TestMenuWidget::reloadFollowsTheModel() {
     model.removeAllItems();
     menu.reload();
     QVERIFY(menu.actions().isEmpty());
+}
+
+void TestMenuWidget::longMenusOpenInParts() {
+    NSMenu model;
+    std::vector<NSMenuItemPtr> items;
+    for (int i = 0; i < 50; ++i) {
+        items.push_back(item(QStringLiteral("Item %1").arg(i, 2, 10, QLatin1Char('0'))));
+        model.addItem(items.back());
+        if (i == 9) { // an alternate right at the first cut stays with its primary
+            const NSMenuItemPtr alternate = item(QStringLiteral("Alternate of 9"));
+            alternate->setAlternate(true);
+            alternate->setKeyEquivalentModifierMask(NSAlternateKeyMask);
+            model.addItem(alternate);
+        }
+    }
+    NSMenuItem* chosen = nullptr;
+    items[37]->setAction(
+        NSAction{QStringLiteral("pick:"), [&](NSMenuItem* from) { chosen = from; }});
+    model.addItem(NSMenuItem::separatorItem());
+    const NSMenuItemPtr settings = item(QStringLiteral("Settings"));
+    model.addItem(settings);
+
+    MenuWidget menu(model, 10);
+    // 10 items and the alternate, four parts, the separator and the settings item.
+    QCOMPARE(menu.actions().size(), 11 + 4 + 2);
+    QCOMPARE(menu.parts().size(), 4);
+    QCOMPARE(menu.parts().first()->title(), QStringLiteral("Item 10 \u2013 Item 19"));
+    QCOMPARE(menu.parts().last()->title(), QStringLiteral("Item 40 \u2013 Item 49"));
+    QVERIFY(menu.actionForItem(settings.get()));
+    QVERIFY(!menu.actionForItem(items[37].get())); // not made before its part opens
+
+    QMenu* part = menu.parts().at(2);
+    QVERIFY(showMenu(menu));
+    part->popup(QPoint(200, 20));
+    QVERIFY(QTest::qWaitForWindowExposed(part));
+    QAction* action = menu.actionForItem(items[37].get());
+    QVERIFY(action);
+    QCOMPARE(part->actions().size(), 10);
+    QTest::mouseClick(part, Qt::LeftButton, {}, part->actionGeometry(action).center());
+    QTRY_COMPARE(chosen, items[37].get());
+
+    // Alt in an open part switches alternates as in the menu itself.
+    sendKey(*part, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QCOMPARE(menu.heldModifierMask(), unsigned(NSAlternateKeyMask));
+    QVERIFY(!menu.actionForItem(items[9].get())->isVisible());
+    sendKey(*part, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+    QVERIFY(menu.actionForItem(items[9].get())->isVisible());
+    part->hide();
+    menu.hide();
+
+    // Up to the limit nothing is split.
+    menu.setMaximumItemsPerLevel(100);
+    QVERIFY(menu.parts().isEmpty());
+    QCOMPARE(menu.actions().size(), model.numberOfItems());
 }
 
 QUILLO_TEST_MAIN(TestMenuWidget)
