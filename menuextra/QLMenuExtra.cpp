@@ -5,6 +5,8 @@
 #include "shared/QL_PanePath.h"
 #include "shared/QL_Preferences.h"
 
+#include "platform/DistributedNotificationCenter.h"
+
 QLMenuExtra::QLMenuExtra(std::shared_ptr<const platform::Bundle> bundle)
     : platform::NSMenuExtra(std::move(bundle)),
       m_theMenu(std::make_unique<platform::NSMenu>(QString())),
@@ -15,6 +17,10 @@ QLMenuExtra::QLMenuExtra(std::shared_ptr<const platform::Bundle> bundle)
 }
 
 QLMenuExtra::~QLMenuExtra() {
+    unregisterHotKey();
+    if (m_hotKeyHandler)
+        platform::RemoveEventHandler(m_hotKeyHandler);
+    platform::DistributedNotificationCenter::defaultCenter().removeObserver(this);
     // Dropping the queue withdraws this object as its delegate before it goes.
     m_theQueue.reset();
 }

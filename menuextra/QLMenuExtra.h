@@ -3,6 +3,7 @@
 #include "menuextra/QL_ToDoFacts.h"
 #include "menuextra/store/QL_Calendar.h"
 #include "menuextra/watch/ZVKQueue.h"
+#include "platform/HotKeys.h"
 #include "platform/NSMenuExtra.h"
 
 #include <QColor>
@@ -26,6 +27,11 @@ int prioritySort(const QL_ToDo& first, const QL_ToDo& second, const void* contex
 int statusSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
 int dueDateSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
 
+// The hot key's handler: pops the menu of the menu extra given as user data up; the
+// event counts as handled.
+platform::OSStatus openMenuHotKeyHandler(platform::EventHandlerCallRef handlerCall,
+                                         platform::EventRef event, void* userData);
+
 // The menu extra's principal class: the to-do menu rebuilt from the calendar store,
 // its items and icons, the calendar discovery and the watcher of the store.
 // Lives on the main thread: the watcher reaches it there through its main-thread proxy.
@@ -44,6 +50,27 @@ public:
 
     static QString applicationSupportFolder();
     static QColor colorFromRGBAHex(const QString& text);
+
+    // ---- Life cycle and events ----
+
+    // The host's factory: the menu extra with its bundle, observing the settings and
+    // failed writes, the update check started when it is wanted, the hot key registered
+    // when it is on, the icons loaded and the first menu built. Nothing without a bundle.
+    static std::unique_ptr<QLMenuExtra>
+    initWithBundle(std::shared_ptr<const platform::Bundle> bundle);
+
+    // A setting changed (in any process): read the domain again, register the hot key
+    // anew from the settings, rebuild the menu and its icon.
+    void preferencesDidChange(const QString& name, const QString& object);
+    // A write to a calendar failed: a rebuild is due.
+    void calendarFailedWrite(const QString& name, const QString& object);
+    // Pops the menu built last up (the hot key's path); it is not rebuilt first.
+    void openMenu();
+    // Whether exactly the modifier keys of the set are held (bit 0 Control, 1 Option,
+    // 2 Shift, 3 Command; only the left-hand keys count).
+    bool allKeysPressed(std::int32_t modifiers);
+    // The registered hot key; null when none is.
+    platform::EventHotKeyRef gMyHotKeyRef() const { return m_gMyHotKeyRef; }
 
     // Rebuilds theCalendars and validCalendars from the store's node list. False (with a
     // log line) when the node list cannot be read, theCalendars then keeping its value,
@@ -164,6 +191,9 @@ public:
     static QString trimmedTitle(const QString& summary, bool trim, int length);
 
 private:
+    void installAndRegisterHotKey();
+    void unregisterHotKey();
+
     void watchPath(const QString& path);
     void replaceQueue();
 
@@ -218,4 +248,8 @@ private:
     // Texts looked up during the current rebuild; emptied at each rebuild.
     QHash<QString, QString> m_texts;
     std::shared_ptr<const platform::Bundle> m_pane;
+    platform::EventHotKeyRef m_gMyHotKeyRef = nullptr;
+    // Installed once, removed at destruction: the host's event target must never call a
+    // menu extra that is gone.
+    platform::EventHandlerRef m_hotKeyHandler = nullptr;
 };

@@ -357,6 +357,16 @@ OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Eve
                     .arg(modifiers, 0, 16));
         return eventHotKeyInvalidErr;
     }
+    // With Control and Alt held the X server takes F1 to F12 for switching consoles: such
+    // a key would be grabbed and never arrive.
+    if ((modifiers & controlKey) && (modifiers & optionKey) && *keySymbol >= XK_F1 &&
+        *keySymbol <= XK_F1 + 11) {
+        logOnce(QStringLiteral("Quillo :: RegisterEventHotKey :: key %1 with modifiers 0x%2 "
+                               "switches consoles and cannot be a hot key")
+                    .arg(keyCode)
+                    .arg(modifiers, 0, 16));
+        return eventHotKeyExistsErr;
+    }
     xcb_connection_t* c = xConnection();
     if (!c) {
         logOnce(QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display, so no global "

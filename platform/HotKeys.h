@@ -106,7 +106,8 @@ OSStatus RemoveEventHandler(EventHandlerRef handler);
 // on). A press then sends the target a keyboard event of kind kEventHotKeyPressed
 // carrying the identifier. eventHotKeyInvalidErr for a key code without a key symbol
 // here or bits other than the four modifiers; eventHotKeyExistsErr when another program
-// holds the combination or there is no X11 (logged once per combination).
+// holds the combination, when it is Control+Alt with a function key (the X server's
+// console switch), or there is no X11 (logged once per combination).
 OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, EventHotKeyID id,
                              EventTargetRef target, std::uint32_t options, EventHotKeyRef* outRef);
 OSStatus UnregisterEventHotKey(EventHotKeyRef hotKey);

@@ -1,14 +1,116 @@
 #!/usr/bin/env bash
-# Builds Quillo in build/ and prints the to-do menu of the user's calendar store
-# (~/.local/share/iCal) as text, as the tray menu shows it.
+# Builds Quillo, installs it for the current user under ~/.local, starts the menu-bar
+# server when it is not running and puts Quillo into the system tray. Without a display
+# it prints the to-do menu as text instead. Running it again changes nothing.
+#   scripts/run.sh            your calendar store (~/.local/share/iCal)
+#   scripts/run.sh --sample   a copy of the sample store, for a first look
+# scripts/uninstall.sh removes what this installs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+sample=0
+case "${1:-}" in
+"") ;;
+--sample) sample=1 ;;
+*)
+    echo "usage: scripts/run.sh [--sample]" >&2
+    exit 2
+    ;;
+esac
+
+prefix="$HOME/.local"
+data="${XDG_DATA_HOME:-$HOME/.local/share}"
+panes="$data/PreferencePanes"
+menu="$panes/Quillo.prefPane/Contents/Resources/Quillo.menu"
+server="$prefix/bin/menubar-server"
+state="$data/quillo"
+# A build folder of its own: the install prefix is built into it, and the test builds
+# must not find the installed pane.
+build=build-run
+
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-       cmake --build build --target quillo-menu-print -j "$(nproc)"; } >"$log" 2>&1; then
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DQUILLO_INSTALL_PANESDIR="$panes" &&
+       cmake --build "$build" -j "$(nproc)" \
+        --target menubar-server quillo_menu_plugin quillo_prefpane_bundle &&
+       cmake --install "$build"; } >"$log" 2>&1; then
     cat "$log" >&2
-    echo "run.sh: the build failed" >&2
+    echo "run.sh: the build or the installation failed" >&2
     exit 1
 fi
-build/menuextra/quillo-menu-print
+mkdir -p "$state"
+cp "$build/install_manifest.txt" "$state/install_manifest.txt"
+
+store_home="$data"
+if [ "$sample" = 1 ]; then
+    # Kept between runs: changes made in the menu stay.
+    store_home="${XDG_CACHE_HOME:-$HOME/.cache}/quillo-sample"
+    if [ ! -d "$store_home/iCal" ]; then
+        mkdir -p "$store_home"
+        cp -r tests/data/store/sample/iCal "$store_home/"
+    fi
+    mkdir -p "$store_home/PreferencePanes"
+    ln -sfn "$panes/Quillo.prefPane" "$store_home/PreferencePanes/Quillo.prefPane"
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display: Quillo's menu as text (what a click on its tray icon shows)."
+    echo
+    XDG_DATA_HOME="$store_home" "$server" --print "$menu"
+    exit 0
+fi
+
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ -S "/run/user/$(id -u)/bus" ]; then
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=/run/user/$(id -u)/bus"
+fi
+call() {
+    dbus-send --session --print-reply=literal --reply-timeout=30000 \
+        --dest=org.quillo.MenuBarServer /org/quillo/MenuBarServer \
+        "org.quillo.MenuBarServer.$1" "${@:2}"
+}
+running_pid() {
+    dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.quillo.MenuBarServer \
+        2>/dev/null | awk '{print $2}'
+}
+if ! dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.ListNames >/dev/null 2>&1; then
+    echo "run.sh: there is no D-Bus session bus; log in to a desktop session first" >&2
+    exit 1
+fi
+
+# A server reading another store (the sample, or the real one after --sample) makes way.
+pid=$(running_pid)
+if [ -n "$pid" ]; then
+    current=$(tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | sed -n 's/^XDG_DATA_HOME=//p')
+    if [ "${current:-$HOME/.local/share}" != "$store_home" ] || [ "$(readlink -f "/proc/$pid/exe")" != "$(readlink -f "$server")" ]; then
+        call Quit >/dev/null || true
+        for _ in $(seq 1 100); do [ -z "$(running_pid)" ] && break; sleep 0.1; done
+        pid=""
+    fi
+fi
+if [ -z "$pid" ]; then
+    XDG_DATA_HOME="$store_home" setsid "$server" >>"$state/menubar-server.log" 2>&1 </dev/null &
+    for _ in $(seq 1 100); do [ -n "$(running_pid)" ] && break; sleep 0.1; done
+    if [ -z "$(running_pid)" ]; then
+        echo "run.sh: the menu-bar server did not start; see $state/menubar-server.log" >&2
+        exit 1
+    fi
+fi
+
+status=$(call AddMenuExtra "string:$menu" | awk '{print $2}')
+if [ "$status" != 0 ]; then
+    echo "run.sh: the menu-bar server refused $menu; see $state/menubar-server.log" >&2
+    exit 1
+fi
+if [ "$sample" = 1 ]; then
+    echo "Quillo shows the sample store (a copy in $store_home/iCal)."
+fi
+if [ "$(call TrayAvailable | awk '{print $1}')" = true ]; then
+    echo "Quillo is in your system tray (the notification area of your panel): click its icon."
+else
+    echo "Your desktop shows no system tray yet; Quillo's icon appears as soon as one does."
+    echo "Meanwhile a keyboard shortcut of your desktop can open the menu with:"
+    echo "    $server --pop-up com.orvane.quillo"
+fi

@@ -172,8 +172,12 @@ private slots:
                  eventHotKeyInvalidErr);
         QCOMPARE(RegisterEventHotKey(kVK_Space, cmdKey, kID, nullptr, 0, &ref),
                  eventHotKeyInvalidErr);
+        // Control+Alt+F1 switches consoles: the X server would never hand it over.
+        QCOMPARE(RegisterEventHotKey(kVK_F1, cmdKey | optionKey | controlKey, kID,
+                                     GetApplicationEventTarget(), 0, &ref),
+                 eventHotKeyExistsErr);
         QCOMPARE(registeredHotKeys().size(), size_t(1)); // the sentinel
-        QCOMPARE(log.lines().size(), 3);
+        QCOMPARE(log.lines().size(), 4);
     }
 
     // Another program holds the combination: refused, logged once, nothing left grabbed.

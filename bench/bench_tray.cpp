@@ -1,0 +1,219 @@
+// Quillo in a real tray under the X server of the environment (run it under xvfb-run):
+//   1. from a click on the tray icon to the menu window mapped, with 1,000 to-dos in the
+//      menu: median and spread over several clicks;
+//   2. the menu-bar server's CPU time over 30 idle seconds with the store watched, and how
+//      often its threads woke up.
+// The server runs on a session bus of the benchmark's own, trayer is the tray.
+#include "TrayTestSupport.h"
+#include "common/TestEnv.h"
+
+#include "platform/CoreMenuExtra.h"
+#include "platform/PropertyList.h"
+#include "shared/QL_Preferences.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr int kCalendars = 20;
+constexpr int kPerCalendar = 50;
+
+void writeStore(const QString& support) {
+    QVariantList nodes;
+    int n = 0;
+    for (int c = 0; c < kCalendars; ++c) {
+        const QString key = QStringLiteral("TRAY-%1").arg(c);
+        const QString folder = support + QStringLiteral("/iCal/Sources/") + key + ".calendar";
+        QDir().mkpath(folder);
+        QString text = QStringLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n");
+        for (int i = 0; i < kPerCalendar; ++i, ++n)
+            text += QStringLiteral("BEGIN:VTODO\r\nUID:tray-%1\r\nSUMMARY:To-do %1 of the "
+                                   "tray benchmark\r\nPRIORITY:%2\r\nDUE;VALUE=DATE:%3\r\n"
+                                   "STATUS:NEEDS-ACTION\r\nEND:VTODO\r\n")
+                        .arg(n)
+                        .arg(n % 10)
+                        .arg(QDate::currentDate().addDays(n % 15 - 5).toString("yyyyMMdd"));
+        text += QStringLiteral("END:VCALENDAR\r\n");
+        QFile data(folder + "/corestorage.ics");
+        if (!data.open(QIODevice::WriteOnly) || data.write(text.toUtf8()) < 0)
+            qFatal("cannot write %s", qPrintable(data.fileName()));
+        QFile info(folder + "/Info.plist");
+        if (!info.open(QIODevice::WriteOnly) ||
+            info.write(*platform::PropertyList::toData(QVariantMap{
+                {"Key", key},
+                {"Title", QStringLiteral("Team %1").arg(c)},
+                {"Type", "com.apple.ical.sources.naivereadwrite"}})) < 0)
+            qFatal("cannot write %s", qPrintable(info.fileName()));
+        nodes.append(QVariantMap{{"Type", "CALSourceNode"}, {"SourceKey", key}});
+    }
+    QFile nodesFile(support + "/iCal/nodes.plist");
+    if (!nodesFile.open(QIODevice::WriteOnly) ||
+        nodesFile.write(*platform::PropertyList::toData(QVariantMap{{"List", nodes}})) < 0)
+        qFatal("cannot write the node list");
+}
+
+QByteArray wmClassOf(xcb_connection_t* c, xcb_window_t w) {
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr);
+    QByteArray out =
+        reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply))) : QByteArray();
+    std::free(reply);
+    return out;
+}
+
+// Waits for a map (or unmap) of a top-level window of the server; false after 10 s.
+bool waitForServerWindow(xcb_connection_t* c, std::uint8_t type) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        xcb_generic_event_t* e = xcb_poll_for_event(c);
+        if (!e) {
+            QThread::usleep(100);
+            continue;
+        }
+        const std::uint8_t kind = e->response_type & 0x7f;
+        xcb_window_t w = XCB_NONE;
+        if (kind == XCB_MAP_NOTIFY && type == XCB_MAP_NOTIFY)
+            w = reinterpret_cast<xcb_map_notify_event_t*>(e)->window;
+        if (kind == XCB_UNMAP_NOTIFY && type == XCB_UNMAP_NOTIFY)
+            w = reinterpret_cast<xcb_unmap_notify_event_t*>(e)->window;
+        std::free(e);
+        if (w != XCB_NONE && wmClassOf(c, w) == "menubar-server")
+            return true;
+    }
+    return false;
+}
+
+void fake(xcb_connection_t* c, std::uint8_t type, std::uint8_t detail, xcb_window_t root,
+          QPoint at = {}) {
+    xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, root, std::int16_t(at.x()),
+                        std::int16_t(at.y()), 0);
+    xcb_flush(c);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct CpuSample {
+    long ticks = 0;      // user and system time of all threads
+    long wakeups = 0;    // voluntary context switches of all threads
+};
+
+CpuSample sample(qint64 pid) {
+    CpuSample s;
+    QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid) + "/stat");
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            s.ticks += f.value(11).toLong() + f.value(12).toLong(); // utime, stime
+        }
+        QFile status(tasks.filePath(tid) + "/status");
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray& l : status.readAll().split('\n'))
+                if (l.startsWith("voluntary_ctxt_switches:"))
+                    s.wakeups += l.mid(24).trimmed().toLong();
+    }
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "bench_tray needs an X server: xvfb-run -a bench_tray\n");
+        return 2;
+    }
+    testenv::isolateHome();
+    traytest::startPrivateBus(QStringLiteral(QUILLO_MENUBAR_SERVER));
+    QCoreApplication app(argc, argv);
+    const int clicks = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
+
+    writeStore(testenv::dataHome());
+    QDir().mkpath(testenv::dataHome() + "/PreferencePanes");
+    QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"),
+                testenv::dataHome() + "/PreferencePanes/Quillo.prefPane");
+    QL_Preferences::sharedPreferences().setCheckForUpdatesOnLaunch(false);
+
+    traytest::Tray tray;
+    traytest::ServerProcess server(QStringLiteral(QUILLO_MENUBAR_SERVER));
+    if (!tray.start() || !server.start())
+        qFatal("cannot start trayer or the menu-bar server");
+    platform::CoreMenuExtraAddMenuExtra(
+        QUrl::fromLocalFile(testenv::dataHome() +
+                            "/PreferencePanes/Quillo.prefPane/Contents/Resources/Quillo.menu"),
+        0, 0, 0, 0);
+    std::optional<QRect> icon;
+    for (QElapsedTimer t; !(icon = traytest::trayIconOfServer()); QThread::msleep(20))
+        if (!t.isValid())
+            t.start();
+        else if (t.elapsed() > 10000)
+            qFatal("no icon in the tray");
+    QThread::msleep(500); // let the tray finish docking before the first click
+
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(c);
+    xcb_keycode_t* esc = xcb_key_symbols_get_keycode(syms, 0xff1b);
+    fake(c, XCB_MOTION_NOTIFY, 0, root, icon->center());
+
+    std::vector<double> times;
+    int items = 0;
+    for (int i = 0; i <= clicks; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        fake(c, XCB_BUTTON_PRESS, 1, root);
+        fake(c, XCB_BUTTON_RELEASE, 1, root);
+        if (!waitForServerWindow(c, XCB_MAP_NOTIFY))
+            qFatal("the menu did not open");
+        const double ms = double(clock.nsecsElapsed()) / 1e6;
+        if (i == 0)
+            items = int(traytest::shownMenu().count(QLatin1Char('\n')));
+        else // the first click is a warm-up
+            times.push_back(ms);
+        fake(c, XCB_KEY_PRESS, *esc, root);
+        fake(c, XCB_KEY_RELEASE, *esc, root);
+        if (!waitForServerWindow(c, XCB_UNMAP_NOTIFY))
+            qFatal("the menu did not close");
+    }
+    std::free(esc);
+    xcb_key_symbols_free(syms);
+    xcb_disconnect(c);
+
+    std::sort(times.begin(), times.end());
+    std::printf("Click on the tray icon to the menu window mapped (%d to-dos, %d menu lines), "
+                "%d clicks:\n  median %.1f ms, fastest %.1f ms, slowest %.1f ms\n",
+                kCalendars * kPerCalendar, items, clicks, median(times), times.front(),
+                times.back());
+    std::fflush(stdout);
+
+    const qint64 pid = server.process().processId();
+    const CpuSample before = sample(pid);
+    QThread::sleep(30);
+    const CpuSample after = sample(pid);
+    const long hz = sysconf(_SC_CLK_TCK);
+    std::printf("Menu-bar server idle for 30 s with the store watched (%d files):\n"
+                "  CPU time %.0f ms, %ld wake-ups of its threads\n",
+                kCalendars + 1, double(after.ticks - before.ticks) * 1000.0 / double(hz),
+                after.wakeups - before.wakeups);
+    return 0;
+}

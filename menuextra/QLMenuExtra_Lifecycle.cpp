@@ -1,0 +1,107 @@
+// The menu extra's life cycle and events: creation by the host, the settings and
+// failed-write notifications, the hot key, and the test of held modifier keys.
+#include "menuextra/QLMenuExtra.h"
+
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/Log.h"
+#include "platform/Preferences.h"
+#include "shared/QL_Preferences.h"
+#include "shared/QL_SoftwareUpdate.h"
+
+namespace {
+
+constexpr platform::EventHotKeyID kOpenMenuHotKeyID{platform::fourCharCode("gQLk"), 1};
+constexpr platform::EventTypeSpec kHotKeyPressed{platform::kEventClassKeyboard,
+                                                 platform::kEventHotKeyPressed};
+const QString kFailedWriteNotification = QStringLiteral("Quillo_Failed_Write");
+
+} // namespace
+
+platform::OSStatus openMenuHotKeyHandler(platform::EventHandlerCallRef, platform::EventRef,
+                                         void* userData) {
+    static_cast<QLMenuExtra*>(userData)->openMenu();
+    return platform::noErr;
+}
+
+std::unique_ptr<QLMenuExtra>
+QLMenuExtra::initWithBundle(std::shared_ptr<const platform::Bundle> bundle) {
+    if (!bundle)
+        return nullptr;
+    // The menu, the maps, the pane's path and the store's watcher.
+    std::unique_ptr<QLMenuExtra> extra(new QLMenuExtra(std::move(bundle)));
+    QLMenuExtra* self = extra.get();
+
+    auto& center = platform::DistributedNotificationCenter::defaultCenter();
+    center.addObserver(self, QLPreferencesDidChangeNotification,
+                       [self](const QString& name, const QString& object) {
+                           self->preferencesDidChange(name, object);
+                       });
+    center.addObserver(self, kFailedWriteNotification,
+                       [self](const QString& name, const QString& object) {
+                           self->calendarFailedWrite(name, object);
+                       });
+
+    const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+    if (preferences.checkForUpdatesOnLaunch())
+        QL_SoftwareUpdate().checkForUpdatesWithNotification(false);
+    if (preferences.useOpenMenuKey())
+        self->installAndRegisterHotKey();
+    self->loadMenuIcons();
+    self->refreshMenu();
+    return extra;
+}
+
+void QLMenuExtra::installAndRegisterHotKey() {
+    const platform::EventTargetRef target = platform::GetApplicationEventTarget();
+    if (!m_hotKeyHandler)
+        platform::InstallEventHandler(target, openMenuHotKeyHandler, 1, &kHotKeyPressed, this,
+                                      &m_hotKeyHandler);
+    const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+    // A combination that cannot be had (another program holds it, no X11) is logged by
+    // the platform; the menu works without it.
+    platform::RegisterEventHotKey(std::uint32_t(preferences.openMenuKey()),
+                                  std::uint32_t(preferences.openMenuModifiers()), kOpenMenuHotKeyID,
+                                  target, 0, &m_gMyHotKeyRef);
+}
+
+void QLMenuExtra::unregisterHotKey() {
+    if (!m_gMyHotKeyRef)
+        return;
+    platform::UnregisterEventHotKey(m_gMyHotKeyRef);
+    m_gMyHotKeyRef = nullptr;
+}
+
+void QLMenuExtra::preferencesDidChange(const QString&, const QString&) {
+    platform::CFPreferencesAppSynchronize(kQLApplicationID);
+    unregisterHotKey();
+    if (QL_Preferences::sharedPreferences().useOpenMenuKey())
+        installAndRegisterHotKey();
+    refreshMenu();
+    setMenuIcon();
+}
+
+void QLMenuExtra::calendarFailedWrite(const QString&, const QString&) {
+    m_needsRefresh = true;
+}
+
+void QLMenuExtra::openMenu() {
+    popUpMenu(m_theMenu.get());
+}
+
+bool QLMenuExtra::allKeysPressed(std::int32_t modifiers) {
+    platform::KeyMap keys;
+    platform::GetKeys(keys);
+    platform::NSLog(QStringLiteral("Intel version of allKeysPressed."));
+    struct Row {
+        std::int32_t bit;
+        std::uint32_t keyCode;
+    };
+    constexpr Row rows[] = {{1, platform::kVK_Control},
+                            {2, platform::kVK_Option},
+                            {4, platform::kVK_Shift},
+                            {8, platform::kVK_Command}};
+    for (const Row& row : rows)
+        if (platform::isKeyDown(keys, row.keyCode) != bool(modifiers & row.bit))
+            return false;
+    return true;
+}

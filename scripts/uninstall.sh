@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Removes what scripts/run.sh installed: takes Quillo out of the tray, stops the
+# menu-bar server when nothing else is in it, and deletes the installed files. Your
+# settings ($XDG_CONFIG_HOME/com.orvane.quillo.plist) and calendar store stay.
+set -euo pipefail
+prefix="$HOME/.local"
+data="${XDG_DATA_HOME:-$HOME/.local/share}"
+config="${XDG_CONFIG_HOME:-$HOME/.config}"
+state="$data/quillo"
+manifest="$state/install_manifest.txt"
+server="$prefix/bin/menubar-server"
+if [ ! -f "$manifest" ]; then
+    echo "uninstall.sh: nothing installed by scripts/run.sh ($manifest is missing)" >&2
+    exit 1
+fi
+
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ -S "/run/user/$(id -u)/bus" ]; then
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=/run/user/$(id -u)/bus"
+fi
+call() {
+    dbus-send --session --print-reply=literal --reply-timeout=10000 \
+        --dest=org.quillo.MenuBarServer /org/quillo/MenuBarServer \
+        "org.quillo.MenuBarServer.$1" "${@:2}" 2>/dev/null
+}
+# Only a running server is asked: the call must not start one.
+if dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.quillo.MenuBarServer 2>/dev/null |
+        grep -q true; then
+    call RemoveMenuExtra string:com.orvane.quillo >/dev/null || true
+    if [ -z "$(call ListMenuExtras | tr -d '[:space:]' | sed 's/^array\[\]$//')" ]; then
+        call Quit >/dev/null || true
+    fi
+else
+    # The server would have forgotten Quillo on removal; it cannot now.
+    entry="$config/autostart/menubar-server.desktop"
+    if [ -f "$entry" ] && grep -q "Exec=\"$server\"" "$entry"; then
+        rm -f "$entry" "$config/menubar-server/MenuExtras.plist"
+    fi
+fi
+
+dirs=()
+while IFS= read -r file; do
+    [ -n "$file" ] || continue
+    rm -f "$file"
+    dirs+=("$(dirname "$file")")
+done <"$manifest"
+# Our own folders (the pane bundle, the library folder), deepest first, once empty.
+printf '%s\n' "${dirs[@]}" | sort -u | awk '{ print length, $0 }' | sort -rn | cut -d' ' -f2- |
+    while IFS= read -r dir; do
+        while [[ "$dir" == */Quillo.prefPane* || "$dir" == "$prefix"/lib*/quillo ]] &&
+            [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ]; do
+            rmdir "$dir"
+            dir=$(dirname "$dir")
+        done
+    done
+rm -rf "${XDG_CACHE_HOME:-$HOME/.cache}/quillo-sample"
+rm -f "$manifest" "$state/menubar-server.log"
+rmdir "$state" 2>/dev/null || true
+echo "Quillo is uninstalled; your settings and calendar store are left as they were."

@@ -1,0 +1,258 @@
+#include "TrayTestSupport.h"
+
+#include "common/TestEnv.h"
+
+#include "platform/CoreMenuExtra.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace traytest {
+namespace {
+
+pid_t g_busPid = 0;
+
+void stopBus() {
+    if (g_busPid > 0)
+        kill(g_busPid, SIGTERM);
+}
+
+bool waitFor(const std::function<bool()>& condition, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+} // namespace
+
+void startPrivateBus(const QString& serverBinary) {
+    const QString root = testenv::home() + QStringLiteral("/bus");
+    const QString services = root + QStringLiteral("/services");
+    QDir().mkpath(services);
+    QFile service(services + QStringLiteral("/org.quillo.MenuBarServer.service"));
+    if (!service.open(QIODevice::WriteOnly))
+        std::abort();
+    service.write(QStringLiteral("[D-BUS Service]\nName=org.quillo.MenuBarServer\nExec=%1\n")
+                      .arg(serverBinary)
+                      .toUtf8());
+    service.close();
+    QFile config(root + QStringLiteral("/session.conf"));
+    if (!config.open(QIODevice::WriteOnly))
+        std::abort();
+    config.write(
+        QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                       "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                       "busconfig.dtd\">\n<busconfig><type>session</type>"
+                       "<listen>unix:tmpdir=%1</listen><auth>EXTERNAL</auth>"
+                       "<servicedir>%2</servicedir><policy context=\"default\">"
+                       "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+            .arg(root, services)
+            .toUtf8());
+    config.close();
+    const QByteArray command =
+        QStringLiteral("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=%1")
+            .arg(config.fileName())
+            .toLocal8Bit();
+    FILE* out = popen(command.constData(), "r");
+    char address[1024] = {};
+    char pid[64] = {};
+    if (!out || !std::fgets(address, sizeof address, out) || !std::fgets(pid, sizeof pid, out))
+        std::abort();
+    pclose(out);
+    g_busPid = pid_t(std::atoi(pid));
+    std::atexit(stopBus);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray(address).trimmed());
+}
+
+std::optional<QVariant> callServer(const QString& method, const QVariantList& args) {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        platform::kMenuBarServerService, platform::kMenuBarServerPath,
+        platform::kMenuBarServerInterface, method);
+    message.setArguments(args);
+    message.setAutoStartService(false);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    return reply.arguments().value(0);
+}
+
+bool serverRunning() {
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+        platform::kMenuBarServerService);
+}
+
+QList<QStringList> listMenuExtras() {
+    QList<QStringList> out;
+    for (const QString& line :
+         callServer(QStringLiteral("ListMenuExtras")).value_or(QVariant()).toStringList())
+        out << line.split(QLatin1Char('\t'));
+    return out;
+}
+
+QString shownMenu() {
+    return callServer(QStringLiteral("ShownMenu")).value_or(QVariant()).toString();
+}
+
+ServerProcess::ServerProcess(const QString& binary) : m_binary(binary) {
+    m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+}
+
+ServerProcess::~ServerProcess() {
+    if (m_process.state() != QProcess::NotRunning && !quit()) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool ServerProcess::start() {
+    m_process.start(m_binary, {});
+    // Running means owning the name: another server may hold it.
+    const auto ownsName = [this] {
+        return serverRunning() &&
+               QDBusConnection::sessionBus().interface()->servicePid(
+                   platform::kMenuBarServerService) == uint(m_process.processId());
+    };
+    return m_process.waitForStarted(5000) &&
+           waitFor([&] { return ownsName() || m_process.state() == QProcess::NotRunning; }) &&
+           ownsName();
+}
+
+bool ServerProcess::quit() {
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    callServer(QStringLiteral("Quit"));
+    return m_process.waitForFinished(10000);
+}
+
+QString ServerProcess::log() {
+    m_log += m_process.readAllStandardError();
+    return QString::fromUtf8(m_log);
+}
+
+Tray::~Tray() {
+    stop();
+}
+
+bool Tray::start() {
+    m_process.start(QStringLiteral("trayer"),
+                    {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                     QStringLiteral("right"), QStringLiteral("--widthtype"),
+                     QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")});
+    return m_process.waitForStarted(5000);
+}
+
+void Tray::stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+namespace {
+
+struct XWindow {
+    xcb_window_t id;
+    QRect geometry; // root coordinates
+    bool viewable;
+    bool overrideRedirect;
+    QByteArray instance; // first part of WM_CLASS
+    int depth;           // 1: a child of the root
+};
+
+// Every window of the tree, depth first.
+QList<XWindow> windows() {
+    QList<XWindow> out;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return out;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t wmClass = XCB_ATOM_WM_CLASS;
+    std::function<void(xcb_window_t, QPoint, int)> walk = [&](xcb_window_t parent, QPoint origin,
+                                                              int depth) {
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr);
+        if (!tree)
+            return;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            const xcb_window_t w = children[i];
+            auto* geo = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
+            auto* attr =
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+            auto* cls = xcb_get_property_reply(
+                c, xcb_get_property(c, 0, w, wmClass, XCB_ATOM_STRING, 0, 256), nullptr);
+            if (geo && attr) {
+                XWindow x{w,
+                          QRect(origin + QPoint(geo->x, geo->y), QSize(geo->width, geo->height)),
+                          attr->map_state == XCB_MAP_STATE_VIEWABLE,
+                          bool(attr->override_redirect),
+                          cls ? QByteArray(static_cast<const char*>(xcb_get_property_value(cls)))
+                              : QByteArray(),
+                          depth};
+                out << x;
+                walk(w, x.geometry.topLeft(), depth + 1);
+            }
+            std::free(geo);
+            std::free(attr);
+            std::free(cls);
+        }
+        std::free(tree);
+    };
+    walk(root, QPoint(0, 0), 1);
+    xcb_disconnect(c);
+    return out;
+}
+
+} // namespace
+
+std::optional<QRect> trayIconOfServer() {
+    // Embedded: below a window of the tray, not a child of the root.
+    for (const XWindow& w : windows())
+        if (w.instance == "menubar-server" && w.viewable && w.depth > 1)
+            return w.geometry;
+    return std::nullopt;
+}
+
+QList<QRect> menuWindowsOfServer() {
+    QList<QRect> out;
+    for (const XWindow& w : windows())
+        if (w.instance == "menubar-server" && w.viewable && w.depth == 1 && w.overrideRedirect &&
+            w.geometry.width() > 1)
+            out << w.geometry;
+    return out;
+}
+
+bool xdotool(const QStringList& args) {
+    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
+}
+
+bool clickAt(const QRect& rect, int button) {
+    const QPoint at = rect.center();
+    return xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                    QStringLiteral("click"), QString::number(button)});
+}
+
+} // namespace traytest

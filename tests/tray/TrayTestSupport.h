@@ -1,0 +1,68 @@
+#pragma once
+
+// What the tray tests share: a session bus of their own that can start the menu-bar
+// server by D-Bus activation, the server and a tray (trayer) as child processes, and a
+// look at the X server's windows.
+
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+#include <optional>
+
+namespace traytest {
+
+// Starts a dbus-daemon whose activation folder holds a service file for the server
+// binary, and points this process at it. Call after testenv::isolateHome() and before
+// the application object exists (the daemon, and so every server it starts, inherits
+// the isolated home). The daemon is stopped at exit.
+void startPrivateBus(const QString& serverBinary);
+
+// A method call on the server; nothing when it did not answer.
+std::optional<QVariant> callServer(const QString& method, const QVariantList& args = {});
+bool serverRunning();
+// The lines of ListMenuExtras split at the tabs.
+QList<QStringList> listMenuExtras();
+QString shownMenu();
+
+// The server started directly, with its log lines collected.
+class ServerProcess {
+public:
+    explicit ServerProcess(const QString& binary);
+    ~ServerProcess(); // asks it to quit, then waits
+    bool start();     // true once it owns its bus name
+    bool quit();      // through its Quit method; true once it has exited
+    QString log();    // standard error so far
+    QProcess& process() { return m_process; }
+
+private:
+    QString m_binary;
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+// trayer docked at the top right corner of the screen.
+class Tray {
+public:
+    ~Tray();
+    bool start();
+    void stop();
+
+private:
+    QProcess m_process;
+};
+
+// Viewable windows of the server: its icon embedded in the tray, and its menus (mapped
+// override-redirect windows at the top level). Geometry in root coordinates.
+std::optional<QRect> trayIconOfServer();
+QList<QRect> menuWindowsOfServer();
+
+bool xdotool(const QStringList& args);
+// Moves the pointer to the middle of the rectangle and clicks the button.
+bool clickAt(const QRect& rect, int button = 1);
+
+} // namespace traytest
