@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -130,6 +131,18 @@ public:
     void addHeaderMenuItems();
     void addFooterMenuItems();
 
+    // ---- The items' actions, each given the chosen item ----
+
+    // Completes or reopens the item's to-do, removes it, or opens it in the editor,
+    // by the modifier keys held as the action runs.
+    void toDoMenuItemSelected(platform::NSMenuItem* sender);
+    // Opens the editor for a new to-do.
+    void newToDoMenuItemSelected(platform::NSMenuItem* sender);
+    // Opens the settings pane in the settings host; nothing when it is not installed.
+    void settingsMenuItemSelected(platform::NSMenuItem* sender);
+    // Starts the desktop's calendar application.
+    void openiCal(platform::NSMenuItem* sender);
+
     // Icons: the menu-bar pair of the chosen design, handed to the host; the seven item
     // pictures.
     void setMenuIcon();
@@ -204,6 +217,8 @@ private:
     // The text of a key, empty when the pane or the key is missing.
     QString localizedText(const QString& key);
     platform::NSAction actionFor(const QString& selector);
+    // The call of one of the items' actions above; empty for another selector.
+    std::function<void(platform::NSMenuItem*)> itemAction(const QString& selector);
     platform::NSImagePtr imageNamed(const QString& name) const;
     void addErrorItem(const QString& key);
     // Appends a separator and the settings item, then sets the icon: how every state

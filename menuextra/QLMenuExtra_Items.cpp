@@ -71,10 +71,10 @@ QString QLMenuExtra::trimmedTitle(const QString& summary, bool trim, int length)
 platform::NSAction QLMenuExtra::actionFor(const QString& selector) {
     platform::NSAction action;
     action.selector = selector;
-    // The item actions that open editors, change to-dos or start programs are bound
-    // here as they are built; the refresh is this class's own.
     if (selector == QLatin1String("refreshMenu"))
         action.call = [this](NSMenuItem*) { refreshMenu(); };
+    else
+        action.call = itemAction(selector);
     return action;
 }
 

@@ -27,6 +27,17 @@ public:
     // on, the call is only recorded, so tests never start a browser.
     bool openURL(const QUrl& url);
 
+    // Opens a file: a settings pane bundle (".prefPane") in the settings host,
+    // preferences-host, found beside the running program or on PATH; any other file
+    // with the desktop's default application for its type. False, with a log line,
+    // when nothing could be started. While recording is on, the call is only recorded.
+    bool openFile(const QString& path);
+    // Starts an application by name: "iCal" is the desktop's default application for
+    // text/calendar (its desktop entry's Exec line); any other name a program on PATH.
+    // False, with a log line, when there is none or it cannot be started. While
+    // recording is on, the call is only recorded.
+    bool launchApplication(const QString& name);
+
     // The workspace's own in-process notification centre. The file watchers post on it
     // from their watcher threads, so its observers run on those threads.
     NotificationCenter& notificationCenter();

@@ -1,0 +1,93 @@
+// The actions of the menu's items: complete, reopen or remove a to-do, or edit it; a
+// new to-do; the settings; the calendar application.
+#include "menuextra/QLMenuExtra.h"
+
+#include "menuextra/editor/QL_ToDoController.h"
+#include "menuextra/store/QL_CalendarStore.h"
+#include "platform/Alert.h"
+#include "platform/Log.h"
+#include "platform/Workspace.h"
+#include "shared/QL_PanePath.h"
+#include "shared/QL_Preferences.h"
+
+namespace {
+
+// The to-do written to its own calendar's data file; a key that would lead outside
+// the store writes nothing.
+void writeToOwnCalendar(const QL_ToDo& toDo, int action) {
+    const std::optional<QString>& key = toDo.theCalendarID();
+    if (!key || !ql::isSafeSourceKey(*key)) {
+        platform::NSLog(
+            QStringLiteral("Quillo :: toDoMenuItemSelected :: No calendar file to write to"));
+        return;
+    }
+    (void)toDo.writeToCalendar(ql::calendarDataPath(*key), action);
+}
+
+} // namespace
+
+std::function<void(platform::NSMenuItem*)> QLMenuExtra::itemAction(const QString& selector) {
+    if (selector == QLatin1String("toDoMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { toDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("newToDoMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { newToDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("settingsMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { settingsMenuItemSelected(sender); };
+    if (selector == QLatin1String("openiCal:"))
+        return [this](platform::NSMenuItem* sender) { openiCal(sender); };
+    return {};
+}
+
+void QLMenuExtra::toDoMenuItemSelected(platform::NSMenuItem* sender) {
+    QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+    const int toggle = preferences.toggleStatusModifier();
+    const int remove = preferences.removeToDoModifier();
+    // An item of a menu that has been rebuilt since has no to-do any more.
+    const std::shared_ptr<QL_ToDo> toDo = toDoForMenuItem(sender);
+    if (!toDo)
+        return;
+
+    // Toggling is tested first, so a gesture named for both toggles.
+    if (toggle != 0 && allKeysPressed(toggle)) {
+        // The record stays as read until the next rebuild reads the file again.
+        const std::shared_ptr<QL_ToDo> changed = toDo->copyToDo();
+        if (!changed->theCompletedDate()) {
+            changed->setStatus(QStringLiteral("COMPLETED"));
+            changed->setCompletedDate(QL_ToDoController::completionStamp());
+        } else {
+            changed->setStatus(std::nullopt);
+            changed->setCompletedDate(std::nullopt);
+        }
+        writeToOwnCalendar(*changed, QLWriteActionReplace);
+        return;
+    }
+
+    if (remove != 0 && allKeysPressed(remove)) {
+        if (preferences.warnWhenRemovingItems()) {
+            platform::Alert alert;
+            alert.title = localized(QStringLiteral("REMOVE_TO_DO_TITLE"));
+            alert.message = localized(QStringLiteral("REMOVE_TO_DO_TEXT"));
+            alert.buttons = {localized(QStringLiteral("REMOVE_BUTTON")),
+                             localized(QStringLiteral("CANCEL_BUTTON"))};
+            if (platform::runModalAlert(alert) != platform::AlertFirstButton)
+                return;
+        }
+        writeToOwnCalendar(*toDo, QLWriteActionRemove);
+        return;
+    }
+
+    QL_ToDoController::initWithToDo(toDo);
+}
+
+void QLMenuExtra::newToDoMenuItemSelected(platform::NSMenuItem*) {
+    QL_ToDoController::initWithNewToDo();
+}
+
+void QLMenuExtra::settingsMenuItemSelected(platform::NSMenuItem*) {
+    if (const std::optional<QString> pane = pathToPreferencePane())
+        platform::Workspace::sharedWorkspace().openFile(*pane);
+}
+
+void QLMenuExtra::openiCal(platform::NSMenuItem*) {
+    platform::Workspace::sharedWorkspace().launchApplication(QStringLiteral("iCal"));
+}
