@@ -1,15 +1,13 @@
 #pragma once
 
-// The settings pane's tests run against the real menu-bar server on their private bus:
-// it is started here, its calls are watched with dbus-monitor, and the pane bundle is a
-// copy of the built one whose Quillo.menu is the tests' small menu extra.
+// The settings pane's tests run against the real menu-bar server on their private bus
+// (started with the tray tests' support), its calls watched with dbus-monitor; the pane
+// bundle is a copy of the built one whose Quillo.menu is the tray tests' small menu extra.
 #include "common/TestEnv.h"
+#include "tray/TrayTestSupport.h"
 
 #include "platform/CoreMenuExtra.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -62,48 +60,10 @@ inline void makePaneCopy() {
                "</dict></plist>\n");
 }
 
-// One call to the server; its status, or -1 when it did not answer.
+// One call to the server with a text; its status, or -1 when it did not answer.
 inline int callServer(const QString& method, const QString& argument) {
-    QDBusMessage call = QDBusMessage::createMethodCall(platform::kMenuBarServerService,
-                                                       platform::kMenuBarServerPath,
-                                                       platform::kMenuBarServerInterface, method);
-    if (!argument.isNull())
-        call << argument;
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-               ? reply.arguments().first().toInt()
-               : -1;
+    return traytest::callServer(method, {argument}).value_or(QVariant(-1)).toInt();
 }
-
-// The real menu-bar server as a process on the test's bus.
-class MenuBarServerProcess {
-public:
-    void start() {
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process.start(QStringLiteral(QUILLO_MENUBAR_SERVER), {});
-        QVERIFY(m_process.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                                     platform::kMenuBarServerService),
-                                 20000);
-    }
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        QDBusConnection::sessionBus().call(
-            QDBusMessage::createMethodCall(platform::kMenuBarServerService,
-                                           platform::kMenuBarServerPath,
-                                           platform::kMenuBarServerInterface, "Quit"),
-            QDBus::Block, 5000);
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    ~MenuBarServerProcess() { stop(); }
-
-private:
-    QProcess m_process;
-};
 
 // Watches the calls made to the menu-bar server: "AddMenuExtra MenuCracker.menu",
 // "GetMenuExtra com.orvane.quillo", "RemoveMenuExtra com.orvane.quillo" (paths shown

@@ -105,7 +105,7 @@ Q_DECLARE_METATYPE(Action)
 class PaneTest : public QObject {
     Q_OBJECT
 
-    panetest::MenuBarServerProcess m_server;
+    traytest::ServerProcess m_server{QStringLiteral(QUILLO_MENUBAR_SERVER)};
     panetest::ServerCallMonitor m_monitor;
     QList<platform::Alert> m_alerts;
 
@@ -121,7 +121,7 @@ private slots:
     void initTestCase() {
         QVERIFY(QDir().mkpath(testenv::dataHome() + "/PreferencePanes"));
         panetest::makePaneCopy();
-        m_server.start();
+        QVERIFY(m_server.start());
         m_monitor.start();
         platform::setAlertResponder([this](const platform::Alert& alert) {
             m_alerts << alert;
@@ -636,7 +636,7 @@ private slots:
     }
 
     void cleanupTestCase() {
-        m_server.stop();
+        QVERIFY(m_server.quit());
         platform::setAlertResponder({});
     }
 };

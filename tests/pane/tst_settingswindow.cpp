@@ -12,7 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDBusReply>
+#include <QDeadlineTimer>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -24,7 +24,7 @@ namespace {
 const QString host = QStringLiteral(QUILLO_PREFERENCES_HOST);
 
 // Runs xdotool; its output lines, empty when it failed or found nothing.
-QStringList xdotool(const QStringList& args) {
+QStringList xdotoolOutput(const QStringList& args) {
     QProcess p;
     p.start(QStringLiteral("xdotool"), args);
     if (!p.waitForFinished(10000) || p.exitCode() != 0)
@@ -33,19 +33,15 @@ QStringList xdotool(const QStringList& args) {
 }
 
 QStringList windowsNamed(const QString& name) {
-    return xdotool({"search", "--onlyvisible", "--name", '^' + name + '$'});
+    return xdotoolOutput({"search", "--onlyvisible", "--name", '^' + name + '$'});
 }
 
-// The server's line for Quillo: "identifier TAB location TAB image TAB shown in a tray".
-QString quilloInServer() {
-    const QDBusReply<QStringList> reply =
-        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            platform::kMenuBarServerService, platform::kMenuBarServerPath,
-            platform::kMenuBarServerInterface, "ListMenuExtras"));
-    for (const QString& line : reply.value())
-        if (line.startsWith(QLatin1String("com.orvane.quillo\t")))
+// The server's line for Quillo: identifier, location, image, shown in a tray.
+QStringList quilloInServer() {
+    for (const QStringList& line : traytest::listMenuExtras())
+        if (line.value(0) == QLatin1String("com.orvane.quillo"))
             return line;
-    return QString();
+    return {};
 }
 
 // The top-level windows of the display, bottom to top (there is no window manager).
@@ -72,11 +68,7 @@ bool isAbove(const QString& window, const QString& other) {
 }
 
 bool serverSeesTray() {
-    const QDBusReply<bool> reply =
-        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            platform::kMenuBarServerService, platform::kMenuBarServerPath,
-            platform::kMenuBarServerInterface, "TrayAvailable"));
-    return reply.isValid() && reply.value();
+    return traytest::callServer("TrayAvailable").value_or(false).toBool();
 }
 
 } // namespace
@@ -84,8 +76,8 @@ bool serverSeesTray() {
 class SettingsWindowTest : public QObject {
     Q_OBJECT
 
-    QProcess m_tray;
-    panetest::MenuBarServerProcess m_server;
+    traytest::Tray m_tray;
+    traytest::ServerProcess m_server{QStringLiteral(QUILLO_MENUBAR_SERVER)};
 
 private slots:
     void initTestCase() {
@@ -93,17 +85,19 @@ private slots:
         panetest::makePaneCopy();
         QVERIFY(QDir().mkpath(testenv::dataHome() + "/PreferencePanes"));
         QVERIFY(QFile::link(panetest::paneCopy(), panetest::installedPanePath()));
-        QVERIFY(platform::setPersistentDomain({{"firstRun", false}}, "com.orvane.quillo"));
-        m_tray.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right"});
-        QVERIFY(m_tray.waitForStarted());
-        m_server.start();
+        // No update check from the menu extra: the test has no network.
+        QVERIFY(platform::setPersistentDomain(
+            {{"firstRun", false}, {"checkForUpdatesOnLaunch", false}}, "com.orvane.quillo"));
+        // The menu's settings item starts preferences-host from the PATH.
+        qputenv("PATH", QFileInfo(host).absolutePath().toUtf8() + ':' + qgetenv("PATH"));
+        QVERIFY(m_tray.start());
+        QVERIFY(m_server.start());
         QTRY_VERIFY_WITH_TIMEOUT(serverSeesTray(), 20000);
     }
 
     void cleanupTestCase() {
-        m_server.stop();
-        m_tray.kill();
-        m_tray.waitForFinished();
+        QVERIFY(m_server.quit());
+        m_tray.stop();
     }
 
     // The host shows the pane in a window titled with the bundle's name; a second start
@@ -134,8 +128,8 @@ private slots:
         QCOMPARE(windowsNamed("Quillo"), QStringList{window});
         QTRY_VERIFY(isAbove(window, otherId));
 
-        xdotool({"windowfocus", "--sync", window});
-        xdotool({"key", "ctrl+w"});
+        traytest::xdotool({"windowfocus", "--sync", window});
+        traytest::xdotool({"key", "ctrl+w"});
         QVERIFY(first.waitForFinished(20000));
         QCOMPARE(first.exitCode(), 0);
     }
@@ -158,8 +152,8 @@ private slots:
         // The alert says so; the user answers it.
         QTRY_COMPARE_WITH_TIMEOUT(windowsNamed("The settings cannot be shown").size(), 1, 20000);
         const QString alert = windowsNamed("The settings cannot be shown").first();
-        xdotool({"windowfocus", "--sync", alert});
-        xdotool({"key", "Return"});
+        traytest::xdotool({"windowfocus", "--sync", alert});
+        traytest::xdotool({"key", "Return"});
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitCode(), 1);
         QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(reason), qPrintable(reason));
@@ -178,20 +172,46 @@ private slots:
         auto* box = view->findChild<QCheckBox*>("showQuilloCheckbox");
         QVERIFY(box);
         QVERIFY(!box->isChecked());
-        QCOMPARE(quilloInServer(), QString());
+        QCOMPARE(quilloInServer(), QStringList());
 
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-        QTRY_VERIFY_WITH_TIMEOUT(quilloInServer().endsWith(QLatin1String("\tyes")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(quilloInServer().value(3) == QLatin1String("yes"), 20000);
         QTRY_VERIFY(box->isChecked());
 
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-        QTRY_COMPARE_WITH_TIMEOUT(quilloInServer(), QString(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(quilloInServer(), QStringList(), 20000);
         QTRY_VERIFY(!box->isChecked());
 
         // Once more: the icon comes back.
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-        QTRY_VERIFY_WITH_TIMEOUT(quilloInServer().endsWith(QLatin1String("\tyes")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(quilloInServer().value(3) == QLatin1String("yes"), 20000);
         loaded.reset();
+    }
+
+    // The installed Quillo in the tray: its settings item, the menu's last, opens the
+    // settings window.
+    void settingsItemOpensTheWindow() {
+        panetest::callServer("RemoveMenuExtra", "com.orvane.quillo");
+        QCOMPARE(panetest::callServer("AddMenuExtra", QStringLiteral(QUILLO_MENU_BUNDLE_DIR)), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(traytest::trayIconOfServer(), 20000);
+        QVERIFY(windowsNamed("Quillo").isEmpty());
+
+        QString menu;
+        for (int attempt = 0; attempt < 5 && menu.isEmpty(); ++attempt) {
+            QVERIFY(traytest::clickAt(*traytest::trayIconOfServer()));
+            QDeadlineTimer deadline(2000);
+            while (!deadline.hasExpired() && (menu = traytest::shownMenu()).isEmpty())
+                QTest::qWait(20);
+        }
+        QVERIFY2(menu.trimmed().split('\n').last().startsWith("\"Quillo Settings"),
+                 qPrintable(menu));
+        QVERIFY(traytest::xdotool({"key", "Up", "Return"}));
+
+        QTRY_COMPARE_WITH_TIMEOUT(windowsNamed("Quillo").size(), 1, 20000);
+        const QString window = windowsNamed("Quillo").first();
+        traytest::xdotool({"windowfocus", "--sync", window});
+        traytest::xdotool({"key", "ctrl+w"});
+        QTRY_VERIFY_WITH_TIMEOUT(windowsNamed("Quillo").isEmpty(), 20000);
     }
 };
 
