@@ -2,6 +2,7 @@
 
 #include "QL_Preference_Pane/QL_HotKeyMenu.h"
 #include "QL_Preference_Pane/QL_MenuExtraInstall.h"
+#include "platform/CoreMenuExtra.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Preferences.h"
 #include "platform/Workspace.h"
@@ -19,9 +20,6 @@
 #include <array>
 
 namespace {
-
-const QString menuExtraAddedNotification = QStringLiteral("com.apple.menuextra.added");
-const QString menuExtraRemovedNotification = QStringLiteral("com.apple.menuextra.removed");
 
 // The outlets the tab identifiers and the key lookup can name.
 constexpr std::array outletNames{
@@ -98,9 +96,10 @@ QL_Preference_PanePref::QL_Preference_PanePref(std::shared_ptr<const platform::B
 
 QL_Preference_PanePref::~QL_Preference_PanePref() {
     platform::DistributedNotificationCenter::defaultCenter().removeObserver(this);
-    // The controls call back into this object; they go before it does.
-    if (sideBarView && !sideBarView->parent())
-        delete sideBarView;
+    // The controls call back into this object; they go before it does. A side bar on no
+    // tab belongs to no view and goes by itself.
+    if (m_sideBar && !m_sideBar->parent())
+        delete m_sideBar.data();
     delete mainView();
 }
 
@@ -137,6 +136,7 @@ std::unique_ptr<QWidget> QL_Preference_PanePref::createMainView() {
 void QL_Preference_PanePref::takeOutlets() {
     Ui::QL_Preference_PanePref& ui = *m_ui;
     sideBarView = ui.sideBarView;
+    m_sideBar = sideBarView;
     versionField = ui.versionField;
     genView = ui.genView;
     sortToDoPopup = ui.sortToDoPopup;
@@ -283,8 +283,8 @@ void QL_Preference_PanePref::mainViewDidLoad() {
         updateUINotification(name);
     };
     center.addObserver(this, QLPreferencesDidChangeNotification, handler);
-    center.addObserver(this, menuExtraRemovedNotification, handler);
-    center.addObserver(this, menuExtraAddedNotification, handler);
+    center.addObserver(this, platform::kMenuExtraRemovedNotification, handler);
+    center.addObserver(this, platform::kMenuExtraAddedNotification, handler);
     // The alerts come once the host has shown the window, so they stand over it.
     QTimer::singleShot(0, this, [this] {
         if (bundle())

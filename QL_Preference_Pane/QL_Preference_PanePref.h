@@ -3,6 +3,7 @@
 #include "platform/NSPreferencePane.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -113,5 +114,6 @@ private:
     QString text(const QString& key) const;
 
     std::unique_ptr<Ui::QL_Preference_PanePref> m_ui;
+    QPointer<QWidget> m_sideBar; // the side bar while it exists
     bool m_updatePending = false;
 };
