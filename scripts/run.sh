@@ -40,7 +40,8 @@ if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     exit 1
 fi
 mkdir -p "$state"
-cp "$build/install_manifest.txt" "$state/install_manifest.txt"
+cmp -s "$build/install_manifest.txt" "$state/install_manifest.txt" ||
+    cp "$build/install_manifest.txt" "$state/install_manifest.txt"
 
 store_home="$data"
 if [ "$sample" = 1 ]; then
@@ -57,7 +58,7 @@ fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: Quillo's menu as text (what a click on its tray icon shows)."
     echo
-    XDG_DATA_HOME="$store_home" "$server" --print "$menu"
+    XDG_DATA_HOME="$store_home" "$server" --print "$menu" 2>>"$state/menubar-server.log"
     exit 0
 fi
 
@@ -72,7 +73,7 @@ call() {
 running_pid() {
     dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.GetConnectionUnixProcessID string:org.quillo.MenuBarServer \
-        2>/dev/null | awk '{print $2}'
+        2>/dev/null | awk '{print $2}' || true
 }
 if ! dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.ListNames >/dev/null 2>&1; then
@@ -107,7 +108,13 @@ fi
 if [ "$sample" = 1 ]; then
     echo "Quillo shows the sample store (a copy in $store_home/iCal)."
 fi
-if [ "$(call TrayAvailable | awk '{print $1}')" = true ]; then
+tray=false
+for _ in $(seq 1 50); do # a server that has just started may not have looked yet
+    tray=$(call TrayAvailable | awk '{print $NF}')
+    [ "$tray" = true ] && break
+    sleep 0.1
+done
+if [ "$tray" = true ]; then
     echo "Quillo is in your system tray (the notification area of your panel): click its icon."
 else
     echo "Your desktop shows no system tray yet; Quillo's icon appears as soon as one does."

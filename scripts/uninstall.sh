@@ -29,6 +29,12 @@ if dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/fr
     call RemoveMenuExtra string:com.orvane.quillo >/dev/null || true
     if [ -z "$(call ListMenuExtras | tr -d '[:space:]' | sed 's/^array\[\]$//')" ]; then
         call Quit >/dev/null || true
+        # The server is going with its list, which names nothing now.
+        list="$config/menubar-server/MenuExtras.plist"
+        if [ -f "$list" ] && ! grep -q "<string>" "$list"; then
+            rm -f "$list"
+            rmdir "$config/menubar-server" 2>/dev/null || true
+        fi
     fi
 else
     # The server would have forgotten Quillo on removal; it cannot now.
@@ -39,7 +45,8 @@ else
 fi
 
 dirs=()
-while IFS= read -r file; do
+# The manifest's last line has no line break.
+while IFS= read -r file || [ -n "$file" ]; do
     [ -n "$file" ] || continue
     rm -f "$file"
     dirs+=("$(dirname "$file")")

@@ -56,7 +56,6 @@ TrayItem::TrayItem(MenuBarServer& server,
 
 TrayItem::~TrayItem() {
     // The open menu draws the extra's model: it goes first, then the extra, then its code.
-    closeMenu();
     delete m_menuWidget.data();
     m_icon.hide();
     extra()->setHost(nullptr);
@@ -109,20 +108,13 @@ void TrayItem::closeMenu() {
 void TrayItem::popUp(platform::NSMenu* menu, bool atIcon) {
     if (!menu)
         return;
-    // One menu at a time: a widget drawing an older model goes.
-    if (m_menuWidget) {
-        m_menuWidget->hide();
-        m_menuWidget->deleteLater();
-    }
+    // One menu at a time: a widget drawing an older model goes. A closed widget is kept
+    // until the next pop-up (or the end), so none is ever deleted from its own signal.
+    delete m_menuWidget.data();
     auto* widget = new platform::MenuWidget(*menu);
     m_menuWidget = widget;
-    connect(widget, &QMenu::aboutToHide, this, [this, widget] {
-        if (m_menuWidget == widget) {
-            widget->deleteLater();
-            m_menuWidget.clear();
-        }
-        updateIcon();
-    });
+    connect(
+        widget, &QMenu::aboutToHide, this, [this] { updateIcon(); }, Qt::QueuedConnection);
     QPoint at = QCursor::pos();
     const QRect icon = m_icon.geometry();
     if (atIcon && icon.isValid()) {

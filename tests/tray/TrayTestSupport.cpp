@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace traytest {
@@ -172,6 +173,13 @@ void Tray::stop() {
 
 namespace {
 
+// The first of the NUL-separated WM_CLASS parts; the value need not end in a NUL.
+QByteArray wmClassInstance(xcb_get_property_reply_t* reply) {
+    const QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply));
+    return value.left(value.indexOf('\0') == -1 ? value.size() : value.indexOf('\0'));
+}
+
 struct XWindow {
     xcb_window_t id;
     QRect geometry; // root coordinates
@@ -179,6 +187,7 @@ struct XWindow {
     bool overrideRedirect;
     QByteArray instance; // first part of WM_CLASS
     int depth;           // 1: a child of the root
+    bool menu;           // of a menu's window type
 };
 
 // Every window of the tree, depth first.
@@ -209,9 +218,9 @@ QList<XWindow> windows() {
                           QRect(origin + QPoint(geo->x, geo->y), QSize(geo->width, geo->height)),
                           attr->map_state == XCB_MAP_STATE_VIEWABLE,
                           bool(attr->override_redirect),
-                          cls ? QByteArray(static_cast<const char*>(xcb_get_property_value(cls)))
-                              : QByteArray(),
-                          depth};
+                          cls ? wmClassInstance(cls) : QByteArray(),
+                          depth,
+                          depth == 1 && isMenuWindow(c, w)};
                 out << x;
                 walk(w, x.geometry.topLeft(), depth + 1);
             }
@@ -228,6 +237,35 @@ QList<XWindow> windows() {
 
 } // namespace
 
+bool isMenuWindow(xcb_connection_t* c, unsigned window) {
+    const auto atom = [c](const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return a;
+    };
+    const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE");
+    const xcb_atom_t toolTip = atom("_NET_WM_WINDOW_TYPE_TOOLTIP");
+    auto* attributes =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
+    auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, type, XCB_ATOM_ATOM, 0, 16), nullptr);
+    // Qt types a menu without a parent window as a normal one; an override-redirect
+    // window that is no tool tip is the menu.
+    bool menu = attributes && attributes->override_redirect && geometry && geometry->width > 1;
+    if (reply) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
+            menu = menu && atoms[i] != toolTip;
+    }
+    std::free(attributes);
+    std::free(geometry);
+    std::free(reply);
+    return menu;
+}
+
 std::optional<QRect> trayIconOfServer() {
     // Embedded: below a window of the tray, not a child of the root.
     for (const XWindow& w : windows())
@@ -239,8 +277,7 @@ std::optional<QRect> trayIconOfServer() {
 QList<QRect> menuWindowsOfServer() {
     QList<QRect> out;
     for (const XWindow& w : windows())
-        if (w.instance == "menubar-server" && w.viewable && w.depth == 1 && w.overrideRedirect &&
-            w.geometry.width() > 1)
+        if (w.instance == "menubar-server" && w.viewable && w.overrideRedirect && w.menu)
             out << w.geometry;
     return out;
 }

@@ -12,6 +12,8 @@
 #include <QVariantList>
 
 #include <memory>
+
+struct xcb_connection_t;
 #include <optional>
 
 namespace traytest {
@@ -60,6 +62,10 @@ private:
 // override-redirect windows at the top level). Geometry in root coordinates.
 std::optional<QRect> trayIconOfServer();
 QList<QRect> menuWindowsOfServer();
+
+// Whether a window is a menu: override-redirect and not a tool tip (which the same
+// program also shows as an override-redirect window).
+bool isMenuWindow(xcb_connection_t* connection, unsigned window);
 
 bool xdotool(const QStringList& args);
 // Moves the pointer to the middle of the rectangle and clicks the button.
