@@ -37,7 +37,8 @@ trap 'rm -f "$log"' EXIT
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_INSTALL_PREFIX="$prefix" -DQUILLO_INSTALL_PANESDIR="$panes" &&
        cmake --build "$build" -j "$(nproc)" \
-        --target menubar-server quillo_menu_plugin quillo_prefpane_bundle quillo-store &&
+        --target menubar-server preferences-host quillo_menu_plugin quillo_prefpane_bundle \
+            quillo-store &&
        cmake --install "$build"; } >"$log" 2>&1; then
     cat "$log" >&2
     echo "run.sh: the build or the installation failed" >&2
