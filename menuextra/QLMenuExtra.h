@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <memory>
 #include <optional>
 
 // The menu extra's principal class. For now it holds the calendar discovery and the
@@ -65,5 +66,8 @@ private:
     int m_validCalendars = 0;
     QStringList m_theWatchedPaths;
     ZVKQueue::Pointer m_theQueue;
+    // Where calendars of the node list live whose data file is missing (a save by
+    // delete-then-create); see QLMenuExtra_Calendars.cpp.
+    std::shared_ptr<void> m_theMissingDataWatch;
     int m_refreshCount = 0;
 };

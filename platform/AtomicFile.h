@@ -26,9 +26,13 @@ std::optional<FileIdentity> fileIdentity(const QString& path);
 struct FileSnapshot {
     QByteArray bytes;
     FileIdentity identity; // taken before reading, so a change while reading shows later
+    // The file was the same before and after reading, and as long as what was read:
+    // nobody wrote to it meanwhile.
+    bool settled = false;
 };
 
-// Reads a whole file together with its identity; nothing when it is missing or unreadable.
+// Reads a whole regular file together with its identity; nothing when it is missing,
+// unreadable, not a regular file or larger than maxReadableFileSize (TextFile.h).
 std::optional<FileSnapshot> readFileSnapshot(const QString& path);
 
 enum class AtomicReplaceResult {
@@ -37,16 +41,25 @@ enum class AtomicReplaceResult {
     Failed,           // a step failed; the old file is untouched
 };
 
-// Replaces the file at path by bytes atomically: a temporary file in the same
-// folder, written, flushed and synced, takes the old file's permissions and is
-// renamed over it; then the folder is synced. When expected is given, the file
-// must still have that identity just before the rename.
+// Replaces the file at path by bytes atomically: a temporary file in the same folder,
+// written and synced, takes the old file's permissions and then takes the old file's
+// place; then the folder is synced. When expected is given, the file must still have
+// that identity: it is checked right before the replace, and where the file system
+// can exchange two names atomically, the file displaced is checked again and put back
+// when it is not the one expected. Temporary files that an earlier, interrupted
+// replace of the same file left behind are removed first.
 AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray& bytes,
                                           const std::optional<FileIdentity>& expected);
+
+// The prefix of the temporary files a replace of path makes beside it.
+QString temporaryFilePrefix(const QString& path);
 
 // Tests: called with the path just before the identity check of every replace,
 // so a test can change the file between the read and the rename.
 using BeforeReplaceHook = std::function<void(const QString& path)>;
 void setBeforeReplaceHook(BeforeReplaceHook hook);
+// Tests: called with the path right after the names were exchanged and before the
+// displaced file is checked.
+void setAfterExchangeHook(BeforeReplaceHook hook);
 
 } // namespace platform

@@ -7,7 +7,10 @@
 
 #include <plist/plist.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <new>
+#include <vector>
 #include <limits>
 #include <memory>
 
@@ -31,8 +34,162 @@ QString takeString(char* s) {
     return result;
 }
 
-// Property lists from the store may be hostile; bound the nesting we follow.
+// A string or key node read whole, with its length: a NUL inside stays in the text
+// (and makes, say, a source key unsafe) instead of cutting it short.
+std::optional<QString> stringOf(plist_t node) {
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (text)
+        return QString::fromUtf8(text, qsizetype(length));
+    char* copy = nullptr;
+    if (plist_get_node_type(node) == PLIST_KEY)
+        plist_get_key_val(node, &copy);
+    else
+        plist_get_string_val(node, &copy);
+    if (!copy)
+        return std::nullopt;
+    return takeString(copy);
+}
+
+// Property lists from the store may be hostile: the nesting followed and the number of
+// objects made are bounded, before any parsing, because libplist's parsers recurse
+// and copy every shared reference.
 constexpr int maxDepth = 256;
+constexpr qint64 maxObjects = 1000000;
+
+quint64 readBigEndian(const uchar* p, int size) {
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// Walks the object graph of a binary property list without recursion: every reference
+// must lie inside the file, the nesting must stay within maxDepth and the objects, with
+// shared references counted each time they are used, within maxObjects.
+bool binaryPlistIsBounded(const QByteArray& bytes) {
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 size = quint64(bytes.size());
+    constexpr quint64 headerSize = 8;
+    constexpr quint64 trailerSize = 32;
+    if (size < headerSize + trailerSize + 1)
+        return false;
+    const uchar* trailer = data + size - trailerSize;
+    const int offsetSize = trailer[6];
+    const int refSize = trailer[7];
+    const quint64 objectCount = readBigEndian(trailer + 8, 8);
+    const quint64 top = readBigEndian(trailer + 16, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 ||
+        top >= objectCount || tableOffset < headerSize || tableOffset >= size - trailerSize ||
+        objectCount > (size - trailerSize - tableOffset) / quint64(offsetSize))
+        return false;
+
+    auto objectOffset = [&](quint64 ref) -> std::optional<quint64> {
+        const quint64 offset = readBigEndian(data + tableOffset + ref * offsetSize, offsetSize);
+        if (offset < headerSize || offset >= tableOffset)
+            return std::nullopt;
+        return offset;
+    };
+
+    struct Pending {
+        quint64 ref;
+        int depth;
+    };
+    std::vector<Pending> stack{{top, 0}};
+    qint64 visited = 0;
+    while (!stack.empty()) {
+        const Pending item = stack.back();
+        stack.pop_back();
+        if (++visited > maxObjects || item.depth > maxDepth)
+            return false;
+        const std::optional<quint64> offset = objectOffset(item.ref);
+        if (!offset)
+            return false;
+        const uchar marker = data[*offset];
+        const int type = marker >> 4;
+        // Arrays (0xA), sets (0xB, 0xC) and dictionaries (0xD) refer to other objects.
+        if (type < 0xA || type > 0xD)
+            continue;
+        quint64 count = marker & 0x0F;
+        quint64 refs = *offset + 1;
+        if (count == 0x0F) {
+            // The count follows as an integer object of 1, 2, 4 or 8 bytes.
+            if (refs >= tableOffset || (data[refs] >> 4) != 0x1)
+                return false;
+            const int intSize = 1 << (data[refs] & 0x0F);
+            if (intSize > 8 || refs + 1 + quint64(intSize) > tableOffset)
+                return false;
+            count = readBigEndian(data + refs + 1, intSize);
+            refs += 1 + quint64(intSize);
+        }
+        const quint64 refCount = type == 0xD ? count * 2 : count;
+        if (count > quint64(maxObjects) || refCount > (tableOffset - refs) / quint64(refSize) ||
+            visited + qint64(stack.size()) + qint64(refCount) > maxObjects)
+            return false;
+        for (quint64 i = 0; i < refCount; ++i) {
+            const quint64 ref = readBigEndian(data + refs + i * refSize, refSize);
+            if (ref >= objectCount)
+                return false;
+            stack.push_back({ref, item.depth + 1});
+        }
+    }
+    return true;
+}
+
+// The same bounds for the XML form, counted over its tags without parsing it: the
+// nesting of arrays and dictionaries, and the number of values.
+bool xmlPlistIsBounded(const QByteArray& bytes) {
+    const QByteArrayView text(bytes);
+    auto nameAt = [&](qsizetype from) {
+        qsizetype end = from;
+        while (end < text.size() && text[end] != '>' && text[end] != '/' &&
+               !std::isspace(static_cast<unsigned char>(text[end])))
+            ++end;
+        return text.sliced(from, end - from);
+    };
+    int depth = 0;
+    qint64 values = 0;
+    for (qsizetype at = text.indexOf('<'); at >= 0; at = text.indexOf('<', at + 1)) {
+        const QByteArrayView rest = text.sliced(at);
+        if (rest.startsWith("<!--")) {
+            const qsizetype end = text.indexOf("-->", at + 4);
+            if (end < 0)
+                return false;
+            at = end + 2;
+            continue;
+        }
+        if (rest.startsWith("<![CDATA[")) {
+            const qsizetype end = text.indexOf("]]>", at + 9);
+            if (end < 0)
+                return false;
+            at = end + 2;
+            continue;
+        }
+        const qsizetype close = text.indexOf('>', at);
+        if (close < 0)
+            return false;
+        if (rest.startsWith("<?") || rest.startsWith("<!")) {
+            at = close;
+            continue;
+        }
+        const bool closing = rest.size() > 1 && rest[1] == '/';
+        const QByteArrayView name = nameAt(at + (closing ? 2 : 1));
+        const bool container = name == "array" || name == "dict";
+        if (closing) {
+            if (container)
+                --depth;
+        } else {
+            if (name != "key" && name != "plist" && ++values > maxObjects)
+                return false;
+            const bool selfClosing = text[close - 1] == '/';
+            if (container && !selfClosing && ++depth > maxDepth)
+                return false;
+        }
+        at = close;
+    }
+    return true;
+}
 
 std::optional<QVariant> toVariant(plist_t node, int depth) {
     if (!node || depth > maxDepth)
@@ -56,9 +213,10 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
     }
     case PLIST_STRING:
     case PLIST_KEY: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        return QVariant(takeString(s));
+        std::optional<QString> text = stringOf(node);
+        if (!text)
+            return std::nullopt;
+        return QVariant(std::move(*text));
     }
     case PLIST_DATA: {
         char* bytes = nullptr;
@@ -80,15 +238,29 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
         return QVariant(static_cast<qint64>(v));
     }
     case PLIST_ARRAY: {
+        // By iterator: fetching item i walks the list from its start each time.
         QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        list.reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            std::optional<QVariant> item = toVariant(plist_array_get_item(node, i), depth + 1);
-            if (!item)
-                return std::nullopt;
+        list.reserve(plist_array_get_size(node));
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        if (!it)
+            return std::nullopt;
+        bool ok = true;
+        for (;;) {
+            plist_t itemNode = nullptr;
+            plist_array_next_item(node, it, &itemNode);
+            if (!itemNode)
+                break;
+            std::optional<QVariant> item = toVariant(itemNode, depth + 1);
+            if (!item) {
+                ok = false;
+                break;
+            }
             list.append(std::move(*item));
         }
+        std::free(it);
+        if (!ok)
+            return std::nullopt;
         return QVariant(list);
     }
     case PLIST_DICT: {
@@ -106,13 +278,14 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
                 std::free(key);
                 break;
             }
+            std::free(key);
             std::optional<QVariant> v = toVariant(value, depth + 1);
-            if (!v) {
-                std::free(key);
+            const std::optional<QString> name = stringOf(plist_dict_item_get_key(value));
+            if (!v || !name) {
                 ok = false;
                 break;
             }
-            map.insert(takeString(key), std::move(*v));
+            map.insert(*name, std::move(*v));
         }
         std::free(it);
         if (!ok)
@@ -197,10 +370,18 @@ plist_t fromVariant(const QVariant& value, int depth) {
 std::optional<QVariant> PropertyList::fromData(const QByteArray& bytes) {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
         return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
-    PlistPtr owner(root);
-    return toVariant(root, 0);
+    try {
+        const bool bounded = bytes.startsWith("bplist") ? binaryPlistIsBounded(bytes)
+                                                        : xmlPlistIsBounded(bytes);
+        if (!bounded)
+            return std::nullopt;
+        plist_t root = nullptr;
+        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+        PlistPtr owner(root);
+        return toVariant(root, 0);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<QVariant> PropertyList::fromFile(const QString& path) {

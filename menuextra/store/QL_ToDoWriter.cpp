@@ -1,5 +1,6 @@
 // Turning a to-do back into VTODO text and putting it into the calendar file.
 #include "menuextra/store/QL_ToDo.h"
+#include "menuextra/store/QL_ToDoLines.h"
 #include "menuextra/store/QL_ToDoReader.h"
 
 #include "platform/Alert.h"
@@ -12,9 +13,13 @@
 #include "shared/QL_PanePath.h"
 
 #include <QStringList>
+#include <QStringMatcher>
 #include <QUuid>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -52,6 +57,26 @@ QString fold(const QString& escaped) {
     return out;
 }
 
+// A value written as it is stored (a date, a status, a UID) must stay on its line: a
+// line break in it would end the line and could end the component. Escaped values
+// never hold one; in the others CR and LF are left out.
+void appendOnOneLine(QString& out, QStringView value) {
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != u'\r' && value[i] != u'\n')
+            continue;
+        // A folded escaped value keeps its own CR LF and space.
+        if (value[i] == u'\r' && i + 2 < value.size() && value[i + 1] == u'\n' &&
+            value[i + 2] == u' ') {
+            ++i;
+            continue;
+        }
+        out.append(value.sliced(from, i - from));
+        from = i + 1;
+    }
+    out.append(value.sliced(from));
+}
+
 QString escapeOrEmpty(const QL_ToDo::Text& text) {
     return QL_ToDo::convertToEscapedString(text).value_or(QString());
 }
@@ -79,109 +104,58 @@ QStringView propertyNameOf(QStringView namePart) {
     return semicolon < 0 ? namePart : namePart.first(semicolon);
 }
 
-// The name parts the reader takes into the record (exact, as the reader compares).
-bool isReadIntoRecord(QStringView namePart) {
-    static const QStringList exact = {QStringLiteral("UID"),
-                                      QStringLiteral("SUMMARY"),
-                                      QStringLiteral("DTSTAMP"),
-                                      QStringLiteral("SEQUENCE"),
-                                      QStringLiteral("DESCRIPTION"),
-                                      QStringLiteral("STATUS"),
-                                      QStringLiteral("COMPLETED"),
-                                      QStringLiteral("PRIORITY"),
-                                      QStringLiteral("DUE;VALUE=DATE"),
-                                      QStringLiteral("DUE"),
-                                      QStringLiteral("DUE;VALUE=DATE-TIME"),
-                                      QStringLiteral("URL;VALUE=URI"),
-                                      QStringLiteral("URL")};
-    return namePart.startsWith(u"DTSTART") || namePart.startsWith(u"COMPLETED;TZID") ||
-           exact.contains(namePart);
-}
-
-// One line of a component with its continuation lines, as it stands in the text.
-struct LogicalLine {
-    QStringView text; // without the final CR LF
-    QString unfolded() const {
-        QString out = text.toString();
-        for (qsizetype i = out.indexOf(crlf); i >= 0; i = out.indexOf(crlf, i))
-            out.remove(i, 3);
-        return out;
-    }
-};
-
-std::vector<LogicalLine> logicalLines(QStringView body) {
-    std::vector<LogicalLine> lines;
-    qsizetype start = 0;
-    while (start < body.size()) {
-        qsizetype end = body.indexOf(crlf, start);
-        // A line that begins with a space or tab continues the one before it.
-        while (end >= 0 && end + 2 < body.size() &&
-               (body[end + 2] == u' ' || body[end + 2] == u'\t'))
-            end = body.indexOf(crlf, end + 2);
-        if (end < 0)
-            end = body.size();
-        lines.push_back({body.sliced(start, end - start)});
-        start = end + 2;
-    }
-    return lines;
-}
-
-bool startsWithKeyword(QStringView line, QStringView keyword) {
-    return line.startsWith(keyword, Qt::CaseInsensitive);
-}
-
 // Appends, each ended by CR LF, the lines of the component as read that the record
 // does not own: everything the record cannot show stays exactly as it stood. Lines
-// and blocks are told apart as the reader tells them apart.
-void appendCarriedLines(QString& out, QStringView raw, const QStringList& emittedNames) {
-    const qsizetype firstBreak = raw.indexOf(crlf);
-    if (firstBreak < 0)
-        return;
-    QStringView body = raw.sliced(firstBreak + 2);
-    if (body.endsWith(u"END:VTODO", Qt::CaseInsensitive))
-        body.chop(9);
-    const std::vector<LogicalLine> lines = logicalLines(body);
-    auto owned = [&](const LogicalLine& line) {
-        const QString unfolded = line.unfolded();
-        const qsizetype colon = unfolded.indexOf(u':');
-        if (colon <= 0)
-            return false; // not a property line
-        const QStringView namePart = QStringView(unfolded).first(colon);
-        return isReadIntoRecord(namePart) ||
-               emittedNames.contains(propertyNameOf(namePart), Qt::CaseInsensitive);
-    };
-    bool alarmSkipped = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const QStringView line = lines[i].text;
-        if (startsWithKeyword(line, u"BEGIN:")) {
-            // A nested block runs to its matching END line and travels whole, except
-            // the first alarm, which the record holds and writes itself.
-            std::size_t last = i;
-            for (int depth = 1; last + 1 < lines.size() && depth > 0;) {
-                const QStringView inner = lines[++last].text;
-                if (startsWithKeyword(inner, u"BEGIN:"))
-                    ++depth;
-                else if (startsWithKeyword(inner, u"END:"))
-                    --depth;
-            }
-            const bool isAlarm = line.compare(u"BEGIN:VALARM", Qt::CaseInsensitive) == 0;
-            if (isAlarm && !alarmSkipped) {
-                alarmSkipped = true;
-            } else {
-                for (std::size_t j = i; j <= last; ++j) {
-                    out.append(lines[j].text);
-                    out.append(crlf);
-                }
-            }
-            i = last;
-            continue;
-        }
-        if (owned(lines[i]))
-            continue;
-        out.append(line);
-        out.append(crlf);
+// and blocks are told apart by the reader's own line model.
+class CarriedLines {
+public:
+    CarriedLines(QString& out, const QStringList& emittedNames)
+        : m_out(out), m_emittedNames(emittedNames) {}
+
+    // Continuation lines of the BEGIN:VTODO line stay with it.
+    void header(QStringView header) {
+        const qsizetype firstBreak = header.indexOf(crlf);
+        if (firstBreak >= 0)
+            m_headerContinuations = header.sliced(firstBreak);
     }
-}
+    void property(QStringView line, bool folded) {
+        if (owned(line, folded))
+            return;
+        m_out.append(line);
+        m_out.append(crlf);
+    }
+    // Nested blocks travel whole, except the first alarm, which the record holds and
+    // writes itself.
+    void block(QStringView block, bool isFirstAlarm, bool) {
+        if (isFirstAlarm)
+            return;
+        m_out.append(block);
+        m_out.append(crlf);
+    }
+    QStringView headerContinuations() const { return m_headerContinuations; }
+
+private:
+    // A line is the record's when the reader takes it into the record, or when this
+    // text writes a property of the same name (so DUE and a zoned DUE never both stand).
+    bool owned(QStringView line, bool folded) const {
+        QString unfolded;
+        if (folded) {
+            unfolded = line.toString();
+            for (qsizetype i = unfolded.indexOf(crlf); i >= 0; i = unfolded.indexOf(crlf, i))
+                unfolded.remove(i, 3);
+            line = unfolded;
+        }
+        const std::optional<QStringView> namePart = ql::namePartOf(line);
+        if (!namePart)
+            return false; // not a property line
+        return ql::recordPropertyOf(*namePart) != ql::RecordProperty::None ||
+               m_emittedNames.contains(propertyNameOf(*namePart), Qt::CaseInsensitive);
+    }
+
+    QString& m_out;
+    const QStringList& m_emittedNames;
+    QStringView m_headerContinuations;
+};
 
 // One change to the calendar text: length units at "at" give way to insert.
 struct Edit {
@@ -191,16 +165,38 @@ struct Edit {
 };
 using Edits = std::vector<Edit>;
 
-// Every occurrence of needle, letter case ignored, found in one pass; nothing when
-// there is none.
+// True when at is where a line of text begins (a byte-order mark is not a line's).
+bool beginsLine(QStringView text, qsizetype at) {
+    if (at == 0)
+        return true;
+    if (at == 1 && text[0] == QChar(0xFEFF))
+        return true;
+    return at >= 2 && text[at - 2] == u'\r' && text[at - 1] == u'\n';
+}
+
+bool endsLine(QStringView text, qsizetype end) {
+    return end == text.size() || (text[end] == u'\r' && end + 1 < text.size() &&
+                                  text[end + 1] == u'\n') ||
+           (end >= 2 && text[end - 2] == u'\r' && text[end - 1] == u'\n');
+}
+
+// Every occurrence of needle as whole lines, letter case ignored, found in one pass;
+// nothing when there is none. A copy standing inside a line (in a value, say) is not
+// the component and is never touched.
 std::optional<Edits> replacingEverywhere(QStringView text, QStringView needle,
                                          const QString& replacement) {
     if (needle.isEmpty())
         return std::nullopt;
     Edits edits;
-    for (qsizetype at = text.indexOf(needle, 0, Qt::CaseInsensitive); at >= 0;
-         at = text.indexOf(needle, at + needle.size(), Qt::CaseInsensitive))
-        edits.push_back({at, needle.size(), replacement});
+    const QStringMatcher matcher(needle, Qt::CaseInsensitive);
+    for (qsizetype at = matcher.indexIn(text, 0); at >= 0;) {
+        if (beginsLine(text, at) && endsLine(text, at + needle.size())) {
+            edits.push_back({at, needle.size(), replacement});
+            at = matcher.indexIn(text, at + needle.size());
+        } else {
+            at = matcher.indexIn(text, at + 1);
+        }
+    }
     if (edits.empty())
         return std::nullopt;
     return edits;
@@ -304,18 +300,56 @@ void reportFailedWrite() {
         QStringLiteral("Quillo_Failed_Write"), QStringLiteral("com.orvane.quillo"));
 }
 
+// True when the text is a whole calendar: its first line is BEGIN:VCALENDAR and its
+// last line that is not empty is END:VCALENDAR (letter case ignored). A calendar
+// caught while another program saves it in place is cut short and is not.
+bool isWholeCalendar(QStringView text) {
+    if (text.startsWith(QChar(0xFEFF)))
+        text = text.sliced(1);
+    if (!ql::isLine(text.first(std::min(ql::findCr(text, 0), text.size())), u"BEGIN:VCALENDAR"))
+        return false;
+    qsizetype end = text.size();
+    while (end > 0) {
+        qsizetype start = text.lastIndexOf(crlf, end - 1);
+        start = start < 0 ? 0 : start + 2;
+        const QStringView line = text.sliced(start, end - start);
+        if (!line.trimmed().isEmpty())
+            return ql::isLine(line, u"END:VCALENDAR");
+        end = start >= 2 ? start - 2 : 0;
+        if (start == 0)
+            break;
+    }
+    return false;
+}
+
+// Between tries the other program gets a moment to finish its save.
+void waitBeforeTry(int attempt) {
+    constexpr long pausesMs[] = {0, 20, 80};
+    const long ms = pausesMs[std::min<int>(attempt, std::size(pausesMs) - 1)];
+    if (ms > 0) {
+        const timespec pause{0, ms * 1000000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
 // Reads, changes and replaces the file; a save by someone else between our read and
-// our replace makes us start again from their version.
+// our replace makes us start again from their version, and so does a file that was
+// being written while we read it.
 bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawData,
                      const QString& formatted) {
     for (int attempt = 0; attempt < writeAttempts; ++attempt) {
+        waitBeforeTry(attempt);
         const std::optional<platform::FileSnapshot> snapshot = platform::readFileSnapshot(path);
         if (!snapshot)
             return false;
+        if (!snapshot->settled)
+            continue;
         const std::optional<QString> contents = platform::decodeUtf8(snapshot->bytes);
         if (!contents)
-            return false;
+            continue; // a save cut in the middle of a character
         const QString text = ql::normalizeLineEndings(*contents);
+        if (!isWholeCalendar(text))
+            continue;
         const std::optional<Edits> edits = editsFor(text, action, rawData, formatted);
         if (!edits)
             return false;
@@ -373,16 +407,15 @@ QL_ToDo::Text QL_ToDo::convertToEscapedString(const Text& text) {
 }
 
 QString QL_ToDo::vToDoFormatted() const {
-    QString out;
+    QString body;
     QStringList emitted; // property names this text writes for the record
     auto line = [&](QStringView name, QStringView separator, QStringView value) {
-        out.append(name);
-        out.append(separator);
-        out.append(value);
-        out.append(crlf);
+        body.append(name);
+        body.append(separator);
+        appendOnOneLine(body, value);
+        body.append(crlf);
         emitted.append(propertyNameOf(name).toString());
     };
-    out.append(u"BEGIN:VTODO\r\n");
     if (toDo_Priority)
         line(u"PRIORITY", u":", QString::number(*toDo_Priority));
     if (toDo_CreationDateHeader && toDo_CreationDate)
@@ -410,11 +443,20 @@ QString QL_ToDo::vToDoFormatted() const {
             line(u"DUE", u":", *toDo_DueDate);
     }
     if (toDo_VAlarm && !toDo_VAlarm->isEmpty()) {
-        out.append(*toDo_VAlarm);
-        out.append(crlf);
+        body.append(*toDo_VAlarm);
+        body.append(crlf);
     }
-    if (toDo_RawData)
-        appendCarriedLines(out, *toDo_RawData, emitted);
+
+    QString out;
+    out.reserve(body.size() + (toDo_RawData ? toDo_RawData->size() / 4 : 0) + 32);
+    out.append(u"BEGIN:VTODO");
+    if (toDo_RawData) {
+        CarriedLines carried(body, emitted);
+        ql::walkToDo(*toDo_RawData, 0, carried);
+        out.append(carried.headerContinuations());
+    }
+    out.append(crlf);
+    out.append(body);
     out.append(u"END:VTODO");
     return out;
 }

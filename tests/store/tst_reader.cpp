@@ -311,7 +311,22 @@ private slots:
             << QStringList{"DUE;TZID=Europe/Berlin:20070115T090000"} << "due" << absent;
         QTest::newRow("later line wins") << QStringList{"STATUS:A", "STATUS:B"} << "status"
                                          << "B";
-        QTest::newRow("names are case-sensitive") << QStringList{"status:A"} << "status" << absent;
+        QTest::newRow("names ignore letter case") << QStringList{"status:A"} << "status" << "A";
+        QTest::newRow("later line wins whatever its case")
+            << QStringList{"STATUS:A", "Status:B"} << "status" << "B";
+        QTest::newRow("mixed-case due date") << QStringList{"Due;Value=Date:20070116"} << "due"
+                                             << "20070116";
+        QTest::newRow("lower-case zoned completion")
+            << QStringList{"completed;tzid=Europe/Berlin:20070111T100000"} << "completed"
+            << "20070111T100000";
+        QTest::newRow("lower-case start-date header")
+            << QStringList{"dtstart;value=date:20070110"} << "start"
+            << "dtstart;value=date=20070110";
+        QTest::newRow("white space before a name")
+            << QStringList{QStringLiteral("\u00a0\u3000\vURL:http://x/")} << "url"
+            << "http://x/";
+        QTest::newRow("only white space before the colon")
+            << QStringList{QStringLiteral("\u00a0:x")} << "status" << absent;
         QTest::newRow("empty value is present") << QStringList{"STATUS:"} << "status"
                                                 << "";
         QTest::newRow("value keeps its spaces") << QStringList{"STATUS: A "} << "status"
