@@ -28,8 +28,8 @@
 namespace {
 
 QByteArray calendarText(int toDos, qint64 counter) {
-    QByteArray out = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-SAVE-COUNTER:" +
-                     QByteArray::number(counter) + "\r\n";
+    QByteArray out =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-SAVE-COUNTER:" + QByteArray::number(counter) + "\r\n";
     for (int n = 0; n < toDos; ++n)
         out += "BEGIN:VTODO\r\nDTSTAMP:20070110T120000Z\r\nUID:todo-" + QByteArray::number(n) +
                "\r\nSUMMARY:To-do number " + QByteArray::number(n) +

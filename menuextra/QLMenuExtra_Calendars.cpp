@@ -80,9 +80,8 @@ private:
         for (const QString& path : std::as_const(m_dataPaths)) {
             if (QFileInfo(path).isFile()) {
                 // Later, from the event loop: the load gives this watch new folders.
-                QTimer::singleShot(0, &m_watcher, [menuExtra = m_menuExtra] {
-                    menuExtra->refreshMenu();
-                });
+                QTimer::singleShot(0, &m_watcher,
+                                   [menuExtra = m_menuExtra] { menuExtra->refreshMenu(); });
                 m_dataPaths.clear();
                 return;
             }

@@ -23,7 +23,7 @@ namespace {
 
 std::mutex hookMutex;
 BeforeReplaceHook beforeReplaceSlot;
-BeforeReplaceHook afterExchangeSlot;
+BeforeReplaceHook afterCheckSlot;
 
 FileIdentity identityOf(const struct stat& st) {
     FileIdentity id;
@@ -161,8 +161,8 @@ std::optional<FileSnapshot> readFileSnapshot(const QString& path) {
     if (!read || !statted)
         return std::nullopt;
     // An in-place save that ran while we read shows as a change of size or time.
-    snapshot.settled = identityOf(after) == snapshot.identity &&
-                       qint64(after.st_size) == snapshot.bytes.size();
+    snapshot.settled =
+        identityOf(after) == snapshot.identity && qint64(after.st_size) == snapshot.bytes.size();
     return snapshot;
 }
 
@@ -214,9 +214,9 @@ AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray&
     runHook(beforeReplaceSlot, path);
     if (expected && identityAt(target) != expected)
         return AtomicReplaceResult::ChangedMeanwhile;
+    runHook(afterCheckSlot, path);
 
     if (exists && exchangeNames(temporary.path, target)) {
-        runHook(afterExchangeSlot, path);
         // The name of the temporary file now holds what was displaced: it must be the
         // version we read. A save that landed between the check and the exchange is
         // put back in place.
@@ -247,9 +247,9 @@ void setBeforeReplaceHook(BeforeReplaceHook hook) {
     beforeReplaceSlot = std::move(hook);
 }
 
-void setAfterExchangeHook(BeforeReplaceHook hook) {
+void setAfterCheckHook(BeforeReplaceHook hook) {
     std::lock_guard lock(hookMutex);
-    afterExchangeSlot = std::move(hook);
+    afterCheckSlot = std::move(hook);
 }
 
 } // namespace platform

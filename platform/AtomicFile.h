@@ -58,8 +58,7 @@ QString temporaryFilePrefix(const QString& path);
 // so a test can change the file between the read and the rename.
 using BeforeReplaceHook = std::function<void(const QString& path)>;
 void setBeforeReplaceHook(BeforeReplaceHook hook);
-// Tests: called with the path right after the names were exchanged and before the
-// displaced file is checked.
-void setAfterExchangeHook(BeforeReplaceHook hook);
+// Tests: called with the path right after the identity check, before the replace.
+void setAfterCheckHook(BeforeReplaceHook hook);
 
 } // namespace platform

@@ -9,10 +9,10 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <new>
-#include <vector>
 #include <limits>
 #include <memory>
+#include <new>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -371,8 +371,8 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& bytes) {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
         return std::nullopt;
     try {
-        const bool bounded = bytes.startsWith("bplist") ? binaryPlistIsBounded(bytes)
-                                                        : xmlPlistIsBounded(bytes);
+        const bool bounded =
+            bytes.startsWith("bplist") ? binaryPlistIsBounded(bytes) : xmlPlistIsBounded(bytes);
         if (!bounded)
             return std::nullopt;
         plist_t root = nullptr;

@@ -78,8 +78,8 @@ bool readOpenFile(int fd, qint64 sizeHint, QByteArray& bytes) {
             if (got == bytes.size()) {
                 if (got > maxReadableFileSize)
                     return false;
-                bytes.resize(std::min(got + std::max<qint64>(got / 2, 4096),
-                                      maxReadableFileSize + 1));
+                bytes.resize(
+                    std::min(got + std::max<qint64>(got / 2, 4096), maxReadableFileSize + 1));
             }
             const ssize_t read = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
             if (read < 0) {

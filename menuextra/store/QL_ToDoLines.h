@@ -122,8 +122,7 @@ struct ToDoWalk {
     bool terminated = false; // the END:VTODO line was found
 };
 
-template <typename Visitor>
-ToDoWalk walkToDo(QStringView text, qsizetype begin, Visitor& visitor) {
+template <typename Visitor> ToDoWalk walkToDo(QStringView text, qsizetype begin, Visitor& visitor) {
     const qsizetype n = text.size();
     qsizetype headerEnd = findCr(text, begin);
     qsizetype pos = std::min(headerEnd + 2, n);

@@ -175,8 +175,8 @@ bool beginsLine(QStringView text, qsizetype at) {
 }
 
 bool endsLine(QStringView text, qsizetype end) {
-    return end == text.size() || (text[end] == u'\r' && end + 1 < text.size() &&
-                                  text[end + 1] == u'\n') ||
+    return end == text.size() ||
+           (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ||
            (end >= 2 && text[end - 2] == u'\r' && text[end - 1] == u'\n');
 }
 

@@ -311,9 +311,11 @@ private slots:
             << QStringList{"DUE;TZID=Europe/Berlin:20070115T090000"} << "due" << absent;
         QTest::newRow("later line wins") << QStringList{"STATUS:A", "STATUS:B"} << "status"
                                          << "B";
-        QTest::newRow("names ignore letter case") << QStringList{"status:A"} << "status" << "A";
+        QTest::newRow("names ignore letter case") << QStringList{"status:A"} << "status"
+                                                  << "A";
         QTest::newRow("later line wins whatever its case")
-            << QStringList{"STATUS:A", "Status:B"} << "status" << "B";
+            << QStringList{"STATUS:A", "Status:B"} << "status"
+            << "B";
         QTest::newRow("mixed-case due date") << QStringList{"Due;Value=Date:20070116"} << "due"
                                              << "20070116";
         QTest::newRow("lower-case zoned completion")
