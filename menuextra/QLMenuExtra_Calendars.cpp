@@ -146,6 +146,9 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
             const std::optional<QVariantMap> info =
                 platform::PropertyList::dictionaryFromFile(ql::calendarInfoPath(*sourceKey));
             if (!info) {
+                if (m_theMissingDataWatch)
+                    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())
+                        ->add(ql::calendarDataPath(*sourceKey));
                 logWalk(QStringLiteral("infoDict is nil"));
                 return std::nullopt;
             }

@@ -7,6 +7,7 @@
 
 #include <plist/plist.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <limits>
@@ -55,7 +56,7 @@ std::optional<QString> stringOf(plist_t node) {
 // objects made are bounded, before any parsing, because libplist's parsers recurse
 // and copy every shared reference.
 constexpr int maxDepth = 256;
-constexpr qint64 maxObjects = 1000000;
+std::atomic<qint64> objectLimit{1000000};
 
 quint64 readBigEndian(const uchar* p, int size) {
     quint64 v = 0;
@@ -96,6 +97,7 @@ bool binaryPlistIsBounded(const QByteArray& bytes) {
         quint64 ref;
         int depth;
     };
+    const qint64 maxObjects = objectLimit.load();
     std::vector<Pending> stack{{top, 0}};
     qint64 visited = 0;
     while (!stack.empty()) {
@@ -148,6 +150,7 @@ bool xmlPlistIsBounded(const QByteArray& bytes) {
             ++end;
         return text.sliced(from, end - from);
     };
+    const qint64 maxObjects = objectLimit.load();
     int depth = 0;
     qint64 values = 0;
     for (qsizetype at = text.indexOf('<'); at >= 0; at = text.indexOf('<', at + 1)) {
@@ -319,8 +322,14 @@ plist_t fromVariant(const QVariant& value, int depth) {
     case QMetaType::Double:
     case QMetaType::Float:
         return plist_new_real(value.toDouble());
-    case QMetaType::QString:
-        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::QString: {
+        // libplist takes strings up to their first NUL; a string holding one cannot be
+        // written whole, and is not written cut short.
+        const QString text = value.toString();
+        if (text.contains(QChar(u'\0')))
+            return nullptr;
+        return plist_new_string(text.toUtf8().constData());
+    }
     case QMetaType::QByteArray: {
         const QByteArray data = value.toByteArray();
         return plist_new_data(data.constData(), static_cast<uint64_t>(data.size()));
@@ -353,6 +362,8 @@ plist_t fromVariant(const QVariant& value, int depth) {
         PlistPtr dict(plist_new_dict());
         const QVariantMap map = value.toMap();
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (it.key().contains(QChar(u'\0')))
+                return nullptr;
             plist_t node = fromVariant(it.value(), depth + 1);
             if (!node)
                 return nullptr;
@@ -396,6 +407,10 @@ std::optional<QVariantMap> PropertyList::dictionaryFromFile(const QString& path)
     if (!root || root->typeId() != QMetaType::QVariantMap)
         return std::nullopt;
     return root->toMap();
+}
+
+void PropertyList::setObjectLimit(qint64 objects) {
+    objectLimit = objects;
 }
 
 std::optional<QByteArray> PropertyList::toData(const QVariant& value, Format format) {

@@ -108,9 +108,10 @@ RecordProperty recordPropertyOf(QStringView namePart);
 // The visitor is told, in text order:
 //   header(view)    the BEGIN:VTODO line with its continuation lines
 //   property(view, folded)  a line of the to-do's own, with its continuation lines
-//   block(view, isFirstAlarm, terminated)  a nested block, from its BEGIN line to its
-//                   END line and that line's continuation lines (or, when it has no END
-//                   line, to the last line before the to-do's end)
+//   block(view, isFirstAlarm, openLevels)  a nested block, from its BEGIN line to its
+//                   END line and that line's continuation lines; when END lines are
+//                   missing, to the last line before the to-do's end, and openLevels
+//                   says how many (0 for a whole block)
 // Views exclude the final CR LF. The walk ends after the to-do's END:VTODO line (a
 // whole line, letter case ignored) or at the end of the text. It returns where the
 // text goes on and sets bodyEnd to the index the raw text ends at before "END:VTODO"
@@ -149,8 +150,7 @@ template <typename Visitor> ToDoWalk walkToDo(QStringView text, qsizetype begin,
         if (open == Open::Property)
             visitor.property(text.sliced(openStart, lastLineEnd - openStart), folded);
         else if (open == Open::Block)
-            visitor.block(text.sliced(openStart, lastLineEnd - openStart), blockIsAlarm,
-                          depth == 0);
+            visitor.block(text.sliced(openStart, lastLineEnd - openStart), blockIsAlarm, depth);
         open = Open::Nothing;
     };
 
@@ -166,9 +166,7 @@ template <typename Visitor> ToDoWalk walkToDo(QStringView text, qsizetype begin,
             continue;
         }
         if (isLine(line, u"END:VTODO")) {
-            if (open == Open::Block && depth != 0)
-                depth = -1; // an unterminated block ends with the to-do
-            close();
+            close(); // an unterminated block ends with the to-do
             return {next, eol, true};
         }
         if (open == Open::Block) {
@@ -199,8 +197,6 @@ template <typename Visitor> ToDoWalk walkToDo(QStringView text, qsizetype begin,
         lastLineEnd = eol;
         pos = next;
     }
-    if (open == Open::Block && depth != 0)
-        depth = -1;
     close();
     return {n, lastLineEnd, false};
 }

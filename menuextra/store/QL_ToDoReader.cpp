@@ -323,7 +323,7 @@ public:
 
     void header(QStringView) {}
     void property(QStringView line, bool folded);
-    void block(QStringView block, bool isFirstAlarm, bool terminated);
+    void block(QStringView block, bool isFirstAlarm, int openLevels);
 
 private:
     QStringView m_text;
@@ -357,13 +357,19 @@ void ToDoScan::property(QStringView line, bool folded) {
     takeProperty(joined, m_properties);
 }
 
-void ToDoScan::block(QStringView block, bool isFirstAlarm, bool terminated) {
+void ToDoScan::block(QStringView block, bool isFirstAlarm, int openLevels) {
     if (!isFirstAlarm)
         return;
-    if (terminated)
+    if (openLevels == 0) {
         m_alarm = m_buffers.alarms.take(block, [](QStringView v) { return v.toString(); });
-    else
-        m_alarm = block.toString() + crlf + endVAlarm;
+        return;
+    }
+    // An alarm without its END line is closed, with one END line for each block left
+    // open inside it, so that it reads back as the same alarm once written.
+    QString alarm = block.toString();
+    for (int i = 0; i < openLevels; ++i)
+        alarm += crlf + endVAlarm;
+    m_alarm = std::move(alarm);
 }
 
 qsizetype ToDoScan::run() {

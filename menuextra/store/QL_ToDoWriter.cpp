@@ -58,21 +58,15 @@ QString fold(const QString& escaped) {
 }
 
 // A value written as it is stored (a date, a status, a UID) must stay on its line: a
-// line break in it would end the line and could end the component. Escaped values
-// never hold one; in the others CR and LF are left out.
+// line break in it would end the line and could end the component. So CR and LF are
+// left out of it.
 void appendOnOneLine(QString& out, QStringView value) {
     qsizetype from = 0;
     for (qsizetype i = 0; i < value.size(); ++i) {
-        if (value[i] != u'\r' && value[i] != u'\n')
-            continue;
-        // A folded escaped value keeps its own CR LF and space.
-        if (value[i] == u'\r' && i + 2 < value.size() && value[i + 1] == u'\n' &&
-            value[i + 2] == u' ') {
-            ++i;
-            continue;
+        if (value[i] == u'\r' || value[i] == u'\n') {
+            out.append(value.sliced(from, i - from));
+            from = i + 1;
         }
-        out.append(value.sliced(from, i - from));
-        from = i + 1;
     }
     out.append(value.sliced(from));
 }
@@ -126,7 +120,7 @@ public:
     }
     // Nested blocks travel whole, except the first alarm, which the record holds and
     // writes itself.
-    void block(QStringView block, bool isFirstAlarm, bool) {
+    void block(QStringView block, bool isFirstAlarm, int) {
         if (isFirstAlarm)
             return;
         m_out.append(block);
@@ -332,6 +326,38 @@ void waitBeforeTry(int attempt) {
     }
 }
 
+// A file that has not changed for a while is not being saved: waiting for it to
+// become whole would be in vain.
+bool changedLately(const platform::FileIdentity& identity) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 ageMs = (qint64(now.tv_sec) - identity.modifiedSeconds) * 1000 +
+                         (qint64(now.tv_nsec) - identity.modifiedNanoseconds) / 1000000;
+    return ageMs < 2000;
+}
+
+// True when a to-do of the text has no END:VTODO line: it would take in whatever
+// is added after it.
+bool hasUnterminatedToDo(QStringView text) {
+    struct Ignore {
+        void header(QStringView) {}
+        void property(QStringView, bool) {}
+        void block(QStringView, bool, int) {}
+    } ignore;
+    for (qsizetype pos = 0; pos < text.size();) {
+        const qsizetype eol = ql::findCr(text, pos);
+        if (ql::isLine(text.sliced(pos, eol - pos), u"BEGIN:VTODO")) {
+            const ql::ToDoWalk walk = ql::walkToDo(text, pos, ignore);
+            if (!walk.terminated)
+                return true;
+            pos = walk.next;
+        } else {
+            pos = std::min(eol + 2, text.size());
+        }
+    }
+    return false;
+}
+
 // Reads, changes and replaces the file; a save by someone else between our read and
 // our replace makes us start again from their version, and so does a file that was
 // being written while we read it.
@@ -344,12 +370,17 @@ bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawDa
             return false;
         if (!snapshot->settled)
             continue;
+        // A file caught in the middle of a save (cut in a character, or short of its
+        // end) is read again; one that stays so is not a calendar we can write.
         const std::optional<QString> contents = platform::decodeUtf8(snapshot->bytes);
-        if (!contents)
-            continue; // a save cut in the middle of a character
-        const QString text = ql::normalizeLineEndings(*contents);
-        if (!isWholeCalendar(text))
+        const QString text = contents ? ql::normalizeLineEndings(*contents) : QString();
+        if (!contents || !isWholeCalendar(text)) {
+            if (!changedLately(snapshot->identity))
+                return false;
             continue;
+        }
+        if (action == QLWriteActionAdd && hasUnterminatedToDo(text))
+            return false;
         const std::optional<Edits> edits = editsFor(text, action, rawData, formatted);
         if (!edits)
             return false;
@@ -409,10 +440,16 @@ QL_ToDo::Text QL_ToDo::convertToEscapedString(const Text& text) {
 QString QL_ToDo::vToDoFormatted() const {
     QString body;
     QStringList emitted; // property names this text writes for the record
-    auto line = [&](QStringView name, QStringView separator, QStringView value) {
-        body.append(name);
+    // Escaped values are folded already; any other value is kept on its line.
+    enum Form { Stored, Escaped };
+    auto line = [&](QStringView name, QStringView separator, QStringView value,
+                    Form form = Stored) {
+        appendOnOneLine(body, name);
         body.append(separator);
-        appendOnOneLine(body, value);
+        if (form == Escaped)
+            body.append(value);
+        else
+            appendOnOneLine(body, value);
         body.append(crlf);
         emitted.append(propertyNameOf(name).toString());
     };
@@ -420,11 +457,11 @@ QString QL_ToDo::vToDoFormatted() const {
         line(u"PRIORITY", u":", QString::number(*toDo_Priority));
     if (toDo_CreationDateHeader && toDo_CreationDate)
         line(*toDo_CreationDateHeader, u":", *toDo_CreationDate);
-    line(u"SUMMARY", u":", escapeOrEmpty(toDo_Summary));
+    line(u"SUMMARY", u":", escapeOrEmpty(toDo_Summary), Escaped);
     line(u"UID", u":",
          toDo_UID ? *toDo_UID : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (toDo_URL)
-        line(u"URL;VALUE=URI", u":", escapeOrEmpty(toDo_URL));
+        line(u"URL;VALUE=URI", u":", escapeOrEmpty(toDo_URL), Escaped);
     line(u"SEQUENCE", u":", sequenceText(toDo_Sequence));
     line(u"DTSTAMP", u":",
          toDo_DateStamp ? *toDo_DateStamp
@@ -434,7 +471,7 @@ QString QL_ToDo::vToDoFormatted() const {
     if (toDo_CompletedDate)
         line(u"COMPLETED", u":", *toDo_CompletedDate);
     if (toDo_Description)
-        line(u"DESCRIPTION", u":", escapeOrEmpty(toDo_Description));
+        line(u"DESCRIPTION", u":", escapeOrEmpty(toDo_Description), Escaped);
     if (toDo_DueDate) {
         // A date with a time part is no DATE value; keep it under the plain name.
         if (isEightDigitDate(*toDo_DueDate))

@@ -408,6 +408,7 @@ private slots:
         QTest::newRow("not UTF-8") << QByteArray("BEGIN:VTODO\r\nSUMMARY:Caf\xe9\r\nEND:VTODO\r\n");
         QTest::newRow("truncated UTF-8") << QByteArray("BEGIN:VTODO\r\nSUMMARY:\xe2\x9c");
         QTest::newRow("FIFO") << QByteArray("fifo");
+        QTest::newRow("sparse 64 GiB") << QByteArray("sparse");
     }
 
     void unreadableFilesFailAndEmptyTheList() {
@@ -421,6 +422,9 @@ private slots:
             QVERIFY(QFile::remove(testDataPath()));
         if (bytes == "fifo") // a reader that opened it would wait for a writer forever
             QCOMPARE(::mkfifo(QFile::encodeName(testDataPath()).constData(), 0600), 0);
+        else if (bytes == "sparse") // would need 64 GiB of memory
+            QCOMPARE(::truncate(QFile::encodeName(testDataPath()).constData(), qint64(64) << 30),
+                     0);
         else if (!bytes.isEmpty())
             QVERIFY(storetest::writeFile(testDataPath(), bytes));
         testenv::LogRecorder log;
