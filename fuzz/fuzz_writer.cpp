@@ -50,9 +50,8 @@ ToDos readToDos(const QString& normalised) {
 
 const QString& calendarPath() {
     static const QString path = [] {
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm")
-                                 : QDir::tempPath();
+        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                                       : QDir::tempPath();
         const QString folder =
             base + QStringLiteral("/quillo-fuzz-writer-") + QString::number(qint64(::getpid()));
         QDir().mkpath(folder);
@@ -210,8 +209,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     qsizetype componentAt = -1;
     if (action == QLWriteActionAdd) {
-        const qsizetype end = text.lastIndexOf(QStringLiteral("END:VCALENDAR"), -1,
-                                               Qt::CaseInsensitive);
+        const qsizetype end =
+            text.lastIndexOf(QStringLiteral("END:VCALENDAR"), -1, Qt::CaseInsensitive);
         check(end >= 0);
         componentAt = end;
         check(now == text.left(end) + formatted + QStringLiteral("\r\n") + text.mid(end));

@@ -37,19 +37,32 @@ QString takeString(char* s) {
 
 // A string or key node read whole, with its length: a NUL inside stays in the text
 // (and makes, say, a source key unsafe) instead of cutting it short.
+// The character that stands for NUL in the strings of the list being read (see
+// standInForNul), or 0.
+thread_local char16_t nulStandIn = 0;
+
 std::optional<QString> stringOf(plist_t node) {
     uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (text)
-        return QString::fromUtf8(text, qsizetype(length));
-    char* copy = nullptr;
-    if (plist_get_node_type(node) == PLIST_KEY)
-        plist_get_key_val(node, &copy);
-    else
-        plist_get_string_val(node, &copy);
-    if (!copy)
-        return std::nullopt;
-    return takeString(copy);
+    QString result;
+    if (const char* text = plist_get_string_ptr(node, &length)) {
+        result = QString::fromUtf8(text, qsizetype(length));
+    } else {
+        // libplist asserts on a key of any other type.
+        const plist_type type = plist_get_node_type(node);
+        if (type != PLIST_KEY && type != PLIST_STRING)
+            return std::nullopt;
+        char* copy = nullptr;
+        if (plist_get_node_type(node) == PLIST_KEY)
+            plist_get_key_val(node, &copy);
+        else
+            plist_get_string_val(node, &copy);
+        if (!copy)
+            return std::nullopt;
+        result = takeString(copy);
+    }
+    if (nulStandIn)
+        result.replace(QChar(nulStandIn), QChar(u'\0'));
+    return result;
 }
 
 // Property lists from the store may be hostile: the nesting followed and the number of
@@ -133,10 +146,87 @@ bool binaryPlistIsBounded(const QByteArray& bytes) {
             const quint64 ref = readBigEndian(data + refs + i * refSize, refSize);
             if (ref >= objectCount)
                 return false;
+            // A dictionary's keys must be strings; libplist asserts on others.
+            if (type == 0xD && i < count) {
+                const std::optional<quint64> keyOffset = objectOffset(ref);
+                if (!keyOffset ||
+                    ((data[*keyOffset] >> 4) != 0x5 && (data[*keyOffset] >> 4) != 0x6))
+                    return false;
+            }
             stack.push_back({ref, item.depth + 1});
         }
     }
     return true;
+}
+
+// libplist reads the strings of a binary list only up to their first NUL, so that a
+// source key "good" NUL "evil" would read as "good". Before parsing, every NUL inside a
+// string is replaced by a control character that no string of the list holds; what
+// is read turns it back into NUL. Gives the bytes to parse, or nothing when every
+// candidate character is taken (the list is then unreadable).
+std::optional<QByteArray> standInForNul(const QByteArray& bytes, char16_t& standIn) {
+    standIn = 0;
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 size = quint64(bytes.size());
+    const uchar* trailer = data + size - 32;
+    const int offsetSize = trailer[6];
+    const quint64 objectCount = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    struct Text {
+        quint64 start;
+        quint64 count;
+        int unit; // 1 for ASCII, 2 for UTF-16 (big-endian)
+    };
+    std::vector<Text> texts;
+    bool used[0x80] = {};
+    bool anyNul = false;
+    for (quint64 i = 0; i < objectCount; ++i) {
+        const quint64 offset = readBigEndian(data + tableOffset + i * offsetSize, offsetSize);
+        if (offset < 8 || offset >= tableOffset)
+            continue;
+        const int type = data[offset] >> 4;
+        if (type != 0x5 && type != 0x6)
+            continue;
+        quint64 count = data[offset] & 0x0F;
+        quint64 start = offset + 1;
+        if (count == 0x0F) {
+            if (start >= tableOffset || (data[start] >> 4) != 0x1)
+                continue;
+            const int intSize = 1 << (data[start] & 0x0F);
+            if (intSize > 8 || start + 1 + quint64(intSize) > tableOffset)
+                continue;
+            count = readBigEndian(data + start + 1, intSize);
+            start += 1 + quint64(intSize);
+        }
+        const int unit = type == 0x5 ? 1 : 2;
+        if (count > (tableOffset - start) / quint64(unit))
+            continue;
+        for (quint64 k = 0; k < count; ++k) {
+            const quint64 c = readBigEndian(data + start + k * unit, unit);
+            if (c < 0x80)
+                used[c] = true;
+            anyNul = anyNul || c == 0;
+        }
+        texts.push_back({start, count, unit});
+    }
+    if (!anyNul)
+        return bytes;
+    for (char16_t candidate = 1; candidate < 0x80; ++candidate) {
+        if (used[candidate] || (candidate >= 0x20 && candidate != 0x7F))
+            continue;
+        QByteArray copy = bytes;
+        char* out = copy.data();
+        for (const Text& text : texts) {
+            for (quint64 k = 0; k < text.count; ++k) {
+                const quint64 at = text.start + k * text.unit + (text.unit - 1);
+                if (readBigEndian(data + text.start + k * text.unit, text.unit) == 0)
+                    out[at] = char(candidate);
+            }
+        }
+        standIn = candidate;
+        return copy;
+    }
+    return std::nullopt;
 }
 
 // The same bounds for the XML form, counted over its tags without parsing it: the
@@ -274,14 +364,12 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
             return std::nullopt;
         bool ok = true;
         for (;;) {
-            char* key = nullptr;
+            // The key is taken from its node, whole and checked: asking for it here
+            // would cut it at a NUL and assert on a key that is no string.
             plist_t value = nullptr;
-            plist_dict_next_item(node, it, &key, &value);
-            if (!value) {
-                std::free(key);
+            plist_dict_next_item(node, it, nullptr, &value);
+            if (!value)
                 break;
-            }
-            std::free(key);
             std::optional<QVariant> v = toVariant(value, depth + 1);
             const std::optional<QString> name = stringOf(plist_dict_item_get_key(value));
             if (!v || !name) {
@@ -382,13 +470,23 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& bytes) {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
         return std::nullopt;
     try {
-        const bool bounded =
-            bytes.startsWith("bplist") ? binaryPlistIsBounded(bytes) : xmlPlistIsBounded(bytes);
-        if (!bounded)
+        const bool binary = bytes.startsWith("bplist");
+        if (!(binary ? binaryPlistIsBounded(bytes) : xmlPlistIsBounded(bytes)))
+            return std::nullopt;
+        char16_t standIn = 0;
+        const std::optional<QByteArray> parsed =
+            binary ? standInForNul(bytes, standIn) : std::optional(bytes);
+        if (!parsed)
             return std::nullopt;
         plist_t root = nullptr;
-        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+        plist_from_memory(parsed->constData(), static_cast<uint32_t>(parsed->size()), &root);
         PlistPtr owner(root);
+        struct StandIn {
+            explicit StandIn(char16_t c) { nulStandIn = c; }
+            ~StandIn() { nulStandIn = 0; }
+            StandIn(const StandIn&) = delete;
+            StandIn& operator=(const StandIn&) = delete;
+        } inUse(standIn);
         return toVariant(root, 0);
     } catch (const std::bad_alloc&) {
         return std::nullopt;

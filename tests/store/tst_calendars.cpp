@@ -267,8 +267,8 @@ private slots:
             for (int i = 0; i < 100000; ++i)
                 inner = p.array({inner});
             const int root = p.dictionary({{p.string(list), inner}});
-            QTest::newRow("100,000 levels deep") << p.build(root) << QStringList{}
-                                                << QStringList{nodesMissing};
+            QTest::newRow("100,000 levels deep")
+                << p.build(root) << QStringList{} << QStringList{nodesMissing};
         }
         {
             // Each array holds the next one twice: 2^60 nodes once expanded.
@@ -277,8 +277,8 @@ private slots:
             for (int i = 0; i < 60; ++i)
                 inner = p.array({inner, inner});
             const int root = p.dictionary({{p.string(list), inner}});
-            QTest::newRow("shared references") << p.build(root) << QStringList{}
-                                               << QStringList{nodesMissing};
+            QTest::newRow("shared references")
+                << p.build(root) << QStringList{} << QStringList{nodesMissing};
         }
         {
             // An array that refers to itself.
@@ -287,13 +287,13 @@ private slots:
             const int body = p.array({self});
             p.set(self, body);
             const int root = p.dictionary({{p.string(list), self}});
-            QTest::newRow("array holding itself") << p.build(root) << QStringList{}
-                                                  << QStringList{nodesMissing};
+            QTest::newRow("array holding itself")
+                << p.build(root) << QStringList{} << QStringList{nodesMissing};
         }
         QTest::newRow("XML 100,000 levels deep")
             << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>List</key>" +
-                   QByteArray("<array>").repeated(100000) + QByteArray("</array>").repeated(100000) +
-                   "</dict></plist>"
+                   QByteArray("<array>").repeated(100000) +
+                   QByteArray("</array>").repeated(100000) + "</dict></plist>"
             << QStringList{} << QStringList{nodesMissing};
         {
             // A long list is read whole, in order: 300,000 nodes that are no calendars,
@@ -306,11 +306,11 @@ private slots:
             nodes.append(p.dictionary({{p.string(type), p.string("CALSourceNode")},
                                        {p.string(sourceKey), p.string("other")}}));
             const int root = p.dictionary({{p.string(list), p.array(nodes)}});
-            QTest::newRow("300,000 nodes") << p.build(root) << QStringList{"Other"}
-                                           << QStringList{};
+            QTest::newRow("300,000 nodes")
+                << p.build(root) << QStringList{"Other"} << QStringList{};
         }
-        QTest::newRow("sparse 64 GiB node list") << QByteArray("sparse") << QStringList{}
-                                                 << QStringList{nodesMissing};
+        QTest::newRow("sparse 64 GiB node list")
+            << QByteArray("sparse") << QStringList{} << QStringList{nodesMissing};
     }
 
     void hostileNodeLists() {
@@ -338,9 +338,9 @@ private slots:
     void hugeInfoPlistIsUnreadable() {
         QVERIFY(addCalendar("a", {{"Title", "A"}}));
         QVERIFY(writeNodes({sourceNode("a")}));
-        QCOMPARE(::truncate(QFile::encodeName(ql::calendarInfoPath("a")).constData(),
-                            qint64(64) << 30),
-                 0);
+        QCOMPARE(
+            ::truncate(QFile::encodeName(ql::calendarInfoPath("a")).constData(), qint64(64) << 30),
+            0);
         QLMenuExtra menuExtra;
         testenv::LogRecorder log;
         QVERIFY(!menuExtra.loadiCalCalendars());
