@@ -147,22 +147,28 @@ std::optional<FileIdentity> fileIdentity(const QString& path) {
     return identityAt(QFile::encodeName(path));
 }
 
-std::optional<FileSnapshot> readFileSnapshot(const QString& path) {
+bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
     struct stat before {};
     const int fd = openRegularFile(path, before);
     if (fd < 0)
-        return std::nullopt;
-    FileSnapshot snapshot;
+        return false;
     snapshot.identity = identityOf(before);
     const bool read = readOpenFile(fd, qint64(before.st_size), snapshot.bytes);
     struct stat after {};
     const bool statted = ::fstat(fd, &after) == 0;
     ::close(fd);
     if (!read || !statted)
-        return std::nullopt;
+        return false;
     // An in-place save that ran while we read shows as a change of size or time.
     snapshot.settled =
         identityOf(after) == snapshot.identity && qint64(after.st_size) == snapshot.bytes.size();
+    return true;
+}
+
+std::optional<FileSnapshot> readFileSnapshot(const QString& path) {
+    FileSnapshot snapshot;
+    if (!readFileSnapshot(path, snapshot))
+        return std::nullopt;
     return snapshot;
 }
 
@@ -173,6 +179,13 @@ QString temporaryFilePrefix(const QString& path) {
 }
 
 AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray& bytes,
+                                          const std::optional<FileIdentity>& expected) {
+    return replaceFileAtomically(path, std::vector<QByteArrayView>{QByteArrayView(bytes)},
+                                 expected);
+}
+
+AtomicReplaceResult replaceFileAtomically(const QString& path,
+                                          const std::vector<QByteArrayView>& pieces,
                                           const std::optional<FileIdentity>& expected) {
     // Write through a symbolic link to its target, as an in-place save would.
     const QFileInfo info(path);
@@ -194,8 +207,10 @@ AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray&
     TemporaryFile temporary;
     if (!createTemporary(temporaryPrefixOf(folder, name), temporary))
         return AtomicReplaceResult::Failed;
-    if (!writeAll(temporary.fd, bytes.constData(), bytes.size()))
-        return AtomicReplaceResult::Failed;
+    for (const QByteArrayView piece : pieces) {
+        if (!writeAll(temporary.fd, piece.data(), piece.size()))
+            return AtomicReplaceResult::Failed;
+    }
     const mode_t mode = exists ? (old.st_mode & 07777) : mode_t(0666 & ~[] {
         const mode_t mask = ::umask(0);
         ::umask(mask);

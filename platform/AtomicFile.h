@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -34,6 +36,9 @@ struct FileSnapshot {
 // Reads a whole regular file together with its identity; nothing when it is missing,
 // unreadable, not a regular file or larger than maxReadableFileSize (TextFile.h).
 std::optional<FileSnapshot> readFileSnapshot(const QString& path);
+// The same into a snapshot the caller keeps between reads, so that the memory of its
+// bytes is reused; false when the file cannot be read.
+bool readFileSnapshot(const QString& path, FileSnapshot& snapshot);
 
 enum class AtomicReplaceResult {
     Replaced,         // the new bytes are in place and on disk
@@ -49,6 +54,11 @@ enum class AtomicReplaceResult {
 // when it is not the one expected. Temporary files that an earlier, interrupted
 // replace of the same file left behind are removed first.
 AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray& bytes,
+                                          const std::optional<FileIdentity>& expected);
+// The same with the new content given as pieces, written one after the other: a large
+// file changed in one place need not be copied into one buffer first.
+AtomicReplaceResult replaceFileAtomically(const QString& path,
+                                          const std::vector<QByteArrayView>& pieces,
                                           const std::optional<FileIdentity>& expected);
 
 // The prefix of the temporary files a replace of path makes beside it.

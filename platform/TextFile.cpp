@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include <fcntl.h>
@@ -73,15 +74,22 @@ bool readOpenFile(int fd, qint64 sizeHint, QByteArray& bytes) {
         bytes.resize(std::clamp<qint64>(sizeHint, 0, maxReadableFileSize));
         qint64 got = 0;
         for (;;) {
-            // A file that has grown since its size was taken is read to its end, up to
-            // the limit.
-            if (got == bytes.size()) {
-                if (got > maxReadableFileSize)
-                    return false;
-                bytes.resize(
-                    std::min(got + std::max<qint64>(got / 2, 4096), maxReadableFileSize + 1));
+            ssize_t read = 0;
+            if (got < bytes.size()) {
+                read = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            } else {
+                // Full: a small read tells the end of the file from growth, without
+                // enlarging (and copying) the buffer for nothing.
+                char probe[4096];
+                read = ::read(fd, probe, sizeof probe);
+                if (read > 0) {
+                    if (got + read > maxReadableFileSize)
+                        return false;
+                    bytes.resize(
+                        std::min(got + std::max<qint64>(got / 2, 4096), maxReadableFileSize + 1));
+                    std::memcpy(bytes.data() + got, probe, size_t(read));
+                }
             }
-            const ssize_t read = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
             if (read < 0) {
                 if (errno == EINTR)
                     continue;
@@ -99,6 +107,10 @@ bool readOpenFile(int fd, qint64 sizeHint, QByteArray& bytes) {
         bytes = QByteArray();
         return false;
     }
+}
+
+bool decodeUtf8(const QByteArray& bytes, QString& text) {
+    return decodeInto(bytes, text);
 }
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {

@@ -25,6 +25,8 @@ bool readOpenFile(int fd, qint64 sizeHint, QByteArray& bytes);
 // Decodes strict UTF-8: invalid input gives nothing, never replacement characters.
 // A byte-order mark is kept as U+FEFF so that a rewrite does not drop it.
 std::optional<QString> decodeUtf8(const QByteArray& bytes);
+// The same into a text the caller keeps between calls, so that its memory is reused.
+bool decodeUtf8(const QByteArray& bytes, QString& text);
 
 // Reads a whole file as strict UTF-8; nothing when it is missing, unreadable or not UTF-8.
 std::optional<QString> readUtf8File(const QString& path);

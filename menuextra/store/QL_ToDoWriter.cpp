@@ -159,15 +159,6 @@ struct Edit {
 };
 using Edits = std::vector<Edit>;
 
-// True when at is where a line of text begins (a byte-order mark is not a line's).
-bool beginsLine(QStringView text, qsizetype at) {
-    if (at == 0)
-        return true;
-    if (at == 1 && text[0] == QChar(0xFEFF))
-        return true;
-    return at >= 2 && text[at - 2] == u'\r' && text[at - 1] == u'\n';
-}
-
 bool endsLine(QStringView text, qsizetype end) {
     return end == text.size() ||
            (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ||
@@ -181,15 +172,31 @@ std::optional<Edits> replacingEverywhere(QStringView text, QStringView needle,
                                          const QString& replacement) {
     if (needle.isEmpty())
         return std::nullopt;
+    // A copy can only begin where a line begins, so only line starts are compared,
+    // first by their first character: far quicker than a search through every
+    // character of a large calendar with case folding.
     Edits edits;
-    const QStringMatcher matcher(needle, Qt::CaseInsensitive);
-    for (qsizetype at = matcher.indexIn(text, 0); at >= 0;) {
-        if (beginsLine(text, at) && endsLine(text, at + needle.size())) {
-            edits.push_back({at, needle.size(), replacement});
-            at = matcher.indexIn(text, at + needle.size());
-        } else {
-            at = matcher.indexIn(text, at + 1);
+    const qsizetype n = text.size();
+    // ASCII letters fold by one bit; other characters go through the full folding.
+    auto folded = [](QChar c) -> char16_t {
+        const char16_t u = c.unicode();
+        if (u < 0x80)
+            return u >= u'A' && u <= u'Z' ? char16_t(u | 0x20) : u;
+        return c.toCaseFolded().unicode();
+    };
+    const char16_t first = folded(needle.front());
+    qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
+    while (pos + needle.size() <= n) {
+        if (folded(text[pos]) == first &&
+            text.sliced(pos, needle.size()).compare(needle, Qt::CaseInsensitive) == 0 &&
+            endsLine(text, pos + needle.size())) {
+            edits.push_back({pos, needle.size(), replacement});
+            pos += needle.size();
+            if (needle.endsWith(crlf))
+                continue;
         }
+        // Line ends are CR LF throughout: the text is normalised.
+        pos = ql::findCr(text, pos) + 2;
     }
     if (edits.empty())
         return std::nullopt;
@@ -241,34 +248,42 @@ std::optional<Edits> editsFor(QStringView text, int action, const QL_ToDo::Text&
 
 // The number of UTF-8 bytes of well-formed UTF-16 text (a surrogate pair gives four).
 qsizetype utf8Length(QStringView text) {
-    qsizetype n = 0;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        n += u < 0x80 ? 1 : (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) ? 2 : 3;
+    // Without branches, so that the compiler makes vector code of it: one byte, one
+    // more from U+0080, one more from U+0800 except for the halves of a pair.
+    const char16_t* data = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype n = size;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = data[i];
+        n += qsizetype(u >= 0x80) + qsizetype(u >= 0x800) - qsizetype(u >= 0xD800 && u <= 0xDFFF);
     }
     return n;
 }
 
-// The new file bytes. When the line endings needed no change, the text is exactly
-// the file's bytes decoded, so the untouched stretches are copied as bytes instead
-// of being encoded again: a large calendar costs little more than its copy.
-QByteArray applied(const QString& text, bool textIsFileBytes, const QByteArray& fileBytes,
-                   const Edits& edits) {
+// The new file content, as pieces to write one after the other. When the line endings
+// needed no change, the text is exactly the file's bytes decoded, so the untouched
+// stretches are the file's own bytes, not copied and not encoded again: a large
+// calendar costs little more than its copy. inserts keeps the encoded new parts.
+std::vector<QByteArrayView> applied(const QString& text, bool textIsFileBytes,
+                                    const QByteArray& fileBytes, const Edits& edits,
+                                    std::vector<QByteArray>& inserts) {
+    std::vector<QByteArrayView> pieces;
+    inserts.clear();
+    inserts.reserve(edits.size() + 1);
     if (textIsFileBytes) {
-        QByteArray out;
-        out.reserve(fileBytes.size() + 3 * edits.size() * edits.front().insert.size() + 16);
         const QStringView view(text);
         qsizetype pos = 0;
         qsizetype bytePos = 0;
         for (const Edit& e : edits) {
             const qsizetype kept = utf8Length(view.sliced(pos, e.at - pos));
-            out.append(fileBytes.constData() + bytePos, kept);
+            pieces.emplace_back(fileBytes.constData() + bytePos, kept);
             bytePos += kept + utf8Length(view.sliced(e.at, e.length));
             pos = e.at + e.length;
-            out.append(e.insert.toUtf8());
+            inserts.push_back(e.insert.toUtf8());
+            pieces.emplace_back(inserts.back());
         }
-        out.append(fileBytes.constData() + bytePos, fileBytes.size() - bytePos);
-        return out;
+        pieces.emplace_back(fileBytes.constData() + bytePos, fileBytes.size() - bytePos);
+        return pieces;
     }
     QString out;
     out.reserve(text.size() + edits.size() * edits.front().insert.size() + 16);
@@ -279,7 +294,22 @@ QByteArray applied(const QString& text, bool textIsFileBytes, const QByteArray& 
         pos = e.at + e.length;
     }
     out.append(QStringView(text).sliced(pos));
-    return out.toUtf8();
+    inserts.push_back(out.toUtf8());
+    pieces.emplace_back(inserts.back());
+    return pieces;
+}
+
+// The file's bytes and text go into buffers kept from one write to the next, as the
+// reader keeps its own: writes run on the main thread, and fresh memory for a large
+// calendar on every write cost more than the work on it.
+struct WriteBuffers {
+    platform::FileSnapshot snapshot;
+    QString contents;
+};
+
+WriteBuffers& writeBuffers() {
+    thread_local WriteBuffers buffers;
+    return buffers;
 }
 
 void reportFailedWrite() {
@@ -365,17 +395,18 @@ bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawDa
                      const QString& formatted) {
     for (int attempt = 0; attempt < writeAttempts; ++attempt) {
         waitBeforeTry(attempt);
-        const std::optional<platform::FileSnapshot> snapshot = platform::readFileSnapshot(path);
-        if (!snapshot)
+        WriteBuffers& buffers = writeBuffers();
+        platform::FileSnapshot& snapshot = buffers.snapshot;
+        if (!platform::readFileSnapshot(path, snapshot))
             return false;
-        if (!snapshot->settled)
+        if (!snapshot.settled)
             continue;
         // A file caught in the middle of a save (cut in a character, or short of its
         // end) is read again; one that stays so is not a calendar we can write.
-        const std::optional<QString> contents = platform::decodeUtf8(snapshot->bytes);
-        const QString text = contents ? ql::normalizeLineEndings(*contents) : QString();
-        if (!contents || !isWholeCalendar(text)) {
-            if (!changedLately(snapshot->identity))
+        const bool decoded = platform::decodeUtf8(snapshot.bytes, buffers.contents);
+        const QString text = decoded ? ql::normalizeLineEndings(buffers.contents) : QString();
+        if (!decoded || !isWholeCalendar(text)) {
+            if (!changedLately(snapshot.identity))
                 return false;
             continue;
         }
@@ -385,9 +416,10 @@ bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawDa
         if (!edits)
             return false;
         // Normalising only ever adds characters, so an equal length means no change.
-        const QByteArray changed =
-            applied(text, text.size() == contents->size(), snapshot->bytes, *edits);
-        switch (platform::replaceFileAtomically(path, changed, snapshot->identity)) {
+        std::vector<QByteArray> inserts;
+        const std::vector<QByteArrayView> changed =
+            applied(text, text.size() == buffers.contents.size(), snapshot.bytes, *edits, inserts);
+        switch (platform::replaceFileAtomically(path, changed, snapshot.identity)) {
         case platform::AtomicReplaceResult::Replaced:
             return true;
         case platform::AtomicReplaceResult::Failed:
