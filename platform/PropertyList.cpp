@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -323,7 +324,10 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
         int32_t sec = 0;
         int32_t usec = 0;
         plist_get_date_val(node, &sec, &usec);
-        return QVariant(referenceDate().addMSecs(qint64(sec) * 1000 + usec / 1000));
+        // Rounded to the millisecond: libplist gives 999 microseconds for a date that
+        // was written as 1 ms, and cutting would move the date back at every save.
+        return QVariant(
+            referenceDate().addMSecs(qint64(sec) * 1000 + std::llround(double(usec) / 1000.0)));
     }
     case PLIST_UID: {
         uint64_t v = 0;
