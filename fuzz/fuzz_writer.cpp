@@ -249,6 +249,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      qPrintable(fieldsOf(*found).join(QStringLiteral(" | "))));
     check(fieldsOf(*found) == fieldsOf(*toDo));
     // ...and writing it again changes nothing.
+    if (const QString again = found->vToDoFormatted(); again != formatted) {
+        qsizetype at = 0;
+        while (at < again.size() && at < formatted.size() && again[at] == formatted[at])
+            ++at;
+        std::fprintf(stderr, "written again differs at %lld:\n%s\n---\n%s\n", qint64(at),
+                     formatted.mid(at, 80).toUtf8().toPercentEncoding().constData(),
+                     again.mid(at, 80).toUtf8().toPercentEncoding().constData());
+    }
     if (found->writeToCalendar(path, QLWriteActionReplace))
         check(fileBytes(path) == after);
     return 0;

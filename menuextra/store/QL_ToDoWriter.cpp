@@ -505,8 +505,11 @@ QString QL_ToDo::vToDoFormatted() const {
     if (toDo_Description)
         line(u"DESCRIPTION", u":", escapeOrEmpty(toDo_Description), Escaped);
     if (toDo_DueDate) {
-        // A date with a time part is no DATE value; keep it under the plain name.
-        if (isEightDigitDate(*toDo_DueDate))
+        // A date with a time part is no DATE value; keep it under the plain name. The
+        // value is judged as it will stand in the file, on one line.
+        QString due;
+        appendOnOneLine(due, *toDo_DueDate);
+        if (isEightDigitDate(due))
             line(u"DUE;VALUE=DATE", u":", *toDo_DueDate);
         else
             line(u"DUE", u":", *toDo_DueDate);
