@@ -1,6 +1,7 @@
 // Completing one to-do in a 13 MB calendar, next to the floor: reading the same file
 // and atomically rewriting its bytes without any processing.
-// Usage: writer_bench [megabytes] [runs]
+// Usage: writer_bench [megabytes] [runs]. The calendar lies in $TMPDIR: on a memory file
+// system (TMPDIR=/dev/shm) the floor is lowest and the ratio the hardest to meet.
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/AtomicFile.h"
@@ -88,12 +89,13 @@ int main(int argc, char** argv) {
     toDo->setCompletedDate(QStringLiteral("20070112T000000Z"));
 
     std::vector<double> floor, complete;
+    // The floor reads into a buffer kept from run to run, as the writer does.
+    platform::FileSnapshot snapshot;
     for (int run = 0; run < runs; ++run) {
         QElapsedTimer t;
         t.start();
-        const std::optional<platform::FileSnapshot> snapshot = platform::readFileSnapshot(path);
-        if (!snapshot ||
-            platform::replaceFileAtomically(path, snapshot->bytes, snapshot->identity) !=
+        if (!platform::readFileSnapshot(path, snapshot) ||
+            platform::replaceFileAtomically(path, snapshot.bytes, snapshot.identity) !=
                 platform::AtomicReplaceResult::Replaced)
             return 1;
         floor.push_back(millisecondsOf(t));
@@ -111,6 +113,7 @@ int main(int argc, char** argv) {
                 toDos.size(), runs);
     std::printf("floor (read + atomic rewrite, no processing): median %.1f ms\n", f);
     std::printf("complete one to-do (writeToCalendar Replace):  median %.1f ms\n", c);
-    std::printf("ratio: %.2f x the floor (goal: within 3x)\n", c / f);
+    std::printf("processing (complete - floor):                  %.1f ms\n", c - f);
+    std::printf("ratio: %.2f x the floor (goal: under 2x)\n", c / f);
     return 0;
 }

@@ -9,14 +9,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
+// Ends the run with the line of the failed check, so that a crash says what broke.
+void checkAt(bool condition, const char* what, int line) {
+    if (condition)
+        return;
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, what);
+    std::abort();
 }
+#define check(condition) checkAt((condition), #condition, __LINE__)
 
 // The line-end rule as three whole-text replacements, the form stored files follow.
 QString threeReplacements(QString text) {

@@ -256,6 +256,9 @@ private:
     bool m_needsRefresh = false;
 
     QStringList m_theWatchedPaths;
+    // Where calendars of the node list live whose data file is missing (a save by
+    // delete-then-create); see QLMenuExtra_Calendars.cpp.
+    std::shared_ptr<void> m_theMissingDataWatch;
     int m_refreshCount = 0;
     // Set while a rebuild runs; outside one each builder reads the settings anew.
     std::optional<MenuSettings> m_refreshSettings;

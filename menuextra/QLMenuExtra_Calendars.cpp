@@ -5,7 +5,10 @@
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QTimer>
 
 namespace {
 
@@ -44,11 +47,65 @@ void logWalk(const QString& message) {
     platform::NSLog(QStringLiteral("Quillo :: loadiCalCalendarsWithList :: ") + message);
 }
 
+// A calendar application may save by deleting the data file and creating it anew. A
+// load that runs in between finds no file, so the calendar's folder (or, when that is
+// gone too, the store's Sources folder) is watched until the file is back, and then
+// the store is read again. One watch lives as long as its menu extra; each load
+// gives it the folders anew.
+class MissingDataWatch {
+public:
+    explicit MissingDataWatch(QLMenuExtra* menuExtra) : m_menuExtra(menuExtra) {
+        QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_watcher,
+                         [this] { check(); });
+    }
+
+    void clear() {
+        m_dataPaths.clear();
+        const QStringList folders = m_watcher.directories();
+        if (!folders.isEmpty())
+            m_watcher.removePaths(folders);
+    }
+
+    void add(const QString& dataPath) {
+        m_dataPaths.append(dataPath);
+        QString folder = QFileInfo(dataPath).absolutePath();
+        if (!QFileInfo(folder).isDir())
+            folder = QFileInfo(folder).absolutePath();
+        if (QFileInfo(folder).isDir() && !m_watcher.directories().contains(folder))
+            m_watcher.addPath(folder);
+    }
+
+private:
+    void check() {
+        for (const QString& path : std::as_const(m_dataPaths)) {
+            if (QFileInfo(path).isFile()) {
+                // Later, from the event loop: the load gives this watch new folders.
+                QTimer::singleShot(0, &m_watcher,
+                                   [menuExtra = m_menuExtra] { menuExtra->refreshMenu(); });
+                m_dataPaths.clear();
+                return;
+            }
+        }
+        // The folder came back without its file: watch it from now on.
+        const QStringList paths = m_dataPaths;
+        clear();
+        for (const QString& path : paths)
+            add(path);
+    }
+
+    QLMenuExtra* m_menuExtra;
+    QFileSystemWatcher m_watcher;
+    QStringList m_dataPaths;
+};
+
 } // namespace
 
 bool QLMenuExtra::loadiCalCalendars() {
     m_validCalendars = 0;
     m_theWatchedPaths.clear();
+    if (!m_theMissingDataWatch)
+        m_theMissingDataWatch = std::make_shared<MissingDataWatch>(this);
+    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->clear();
     // Each load starts a new watcher; the walk adds every calendar's data file to it.
     if (m_theQueue)
         replaceQueue();
@@ -89,6 +146,9 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
             const std::optional<QVariantMap> info =
                 platform::PropertyList::dictionaryFromFile(ql::calendarInfoPath(*sourceKey));
             if (!info) {
+                if (m_theMissingDataWatch)
+                    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())
+                        ->add(ql::calendarDataPath(*sourceKey));
                 logWalk(QStringLiteral("infoDict is nil"));
                 return std::nullopt;
             }
@@ -96,8 +156,11 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
             const std::optional<QString> title = stringValue(*info, QStringLiteral("Title"));
 
             const QString dataPath = ql::calendarDataPath(*sourceKey);
-            if (!QFileInfo::exists(dataPath))
+            if (!QFileInfo::exists(dataPath)) {
+                if (m_theMissingDataWatch)
+                    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->add(dataPath);
                 continue;
+            }
             watchPath(dataPath);
 
             auto calendar = std::make_shared<QL_Calendar>(

@@ -1,13 +1,18 @@
 #include "platform/AtomicFile.h"
 
 #include "platform/Log.h"
+#include "platform/TextFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -17,7 +22,8 @@ namespace platform {
 namespace {
 
 std::mutex hookMutex;
-BeforeReplaceHook hookSlot;
+BeforeReplaceHook beforeReplaceSlot;
+BeforeReplaceHook afterCheckSlot;
 
 FileIdentity identityOf(const struct stat& st) {
     FileIdentity id;
@@ -29,11 +35,11 @@ FileIdentity identityOf(const struct stat& st) {
     return id;
 }
 
-void runHook(const QString& path) {
+void runHook(const BeforeReplaceHook& slot, const QString& path) {
     BeforeReplaceHook hook;
     {
         std::lock_guard lock(hookMutex);
-        hook = hookSlot;
+        hook = slot;
     }
     if (hook)
         hook(path);
@@ -41,9 +47,8 @@ void runHook(const QString& path) {
 
 // The rename is only durable once the folder entry is on disk.
 // Gives 0 or the error number.
-int syncFolder(const QString& folder) {
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+int syncFolder(const QByteArray& folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return errno;
     const int error = ::fsync(fd) == 0 ? 0 : errno;
@@ -51,67 +56,215 @@ int syncFolder(const QString& folder) {
     return error;
 }
 
-} // namespace
+bool writeAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
 
-std::optional<FileIdentity> fileIdentity(const QString& path) {
+// Temporary files are named after the file and the process that made them:
+// ".<name>.quillo-<pid>-XXXXXX", hidden, and never taken for a calendar.
+QByteArray temporaryPrefixOf(const QByteArray& folder, const QByteArray& name) {
+    return folder + "/." + name + ".quillo-";
+}
+
+// Removes the temporary files that an earlier replace of this file left behind: those
+// of this process (it replaces one file at a time) and those of processes that are
+// gone. A replace that was killed before its rename leaves a full copy otherwise.
+void removeStaleTemporaries(const QByteArray& folder, const QByteArray& name) {
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    const QByteArray prefix = "." + name + ".quillo-";
+    const pid_t self = ::getpid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray entryName(entry->d_name);
+        if (!entryName.startsWith(prefix))
+            continue;
+        const QByteArray rest = entryName.mid(prefix.size());
+        const qsizetype dash = rest.indexOf('-');
+        bool isNumber = false;
+        const long pid = dash > 0 ? rest.left(dash).toLong(&isNumber) : 0;
+        if (!isNumber || pid <= 0)
+            continue;
+        const bool gone = ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+        if (pid_t(pid) == self || gone)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+struct TemporaryFile {
+    QByteArray path;
+    int fd = -1;
+    ~TemporaryFile() {
+        if (fd >= 0)
+            ::close(fd);
+        if (!path.isEmpty())
+            ::unlink(path.constData());
+    }
+    void keep() { path.clear(); }
+};
+
+bool createTemporary(const QByteArray& prefix, TemporaryFile& temporary) {
+    QByteArray pattern = prefix + QByteArray::number(qint64(::getpid())) + "-XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    temporary.fd = fd;
+    temporary.path = pattern;
+    return true;
+}
+
+// Swaps two names in one step; false with errno when the file system cannot.
+bool exchangeNames(const QByteArray& a, const QByteArray& b) {
+#ifdef RENAME_EXCHANGE
+    return ::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_EXCHANGE) == 0;
+#else
+    errno = EINVAL;
+    return false;
+#endif
+}
+
+std::optional<FileIdentity> identityAt(const QByteArray& path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(path.constData(), &st) != 0)
         return std::nullopt;
     return identityOf(st);
 }
 
+} // namespace
+
+std::optional<FileIdentity> fileIdentity(const QString& path) {
+    return identityAt(QFile::encodeName(path));
+}
+
+bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
+    struct stat before {};
+    const int fd = openRegularFile(path, before);
+    if (fd < 0)
+        return false;
+    snapshot.identity = identityOf(before);
+    const bool read = readOpenFile(fd, qint64(before.st_size), snapshot.bytes);
+    struct stat after {};
+    const bool statted = ::fstat(fd, &after) == 0;
+    ::close(fd);
+    if (!read || !statted)
+        return false;
+    // An in-place save that ran while we read shows as a change of size or time.
+    snapshot.settled =
+        identityOf(after) == snapshot.identity && qint64(after.st_size) == snapshot.bytes.size();
+    return true;
+}
+
 std::optional<FileSnapshot> readFileSnapshot(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(file.handle(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
     FileSnapshot snapshot;
-    snapshot.identity = identityOf(st);
-    snapshot.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (!readFileSnapshot(path, snapshot))
         return std::nullopt;
     return snapshot;
 }
 
+QString temporaryFilePrefix(const QString& path) {
+    const QFileInfo info(path);
+    return QFile::decodeName(temporaryPrefixOf(QFile::encodeName(info.absolutePath()),
+                                               QFile::encodeName(info.fileName())));
+}
+
 AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray& bytes,
+                                          const std::optional<FileIdentity>& expected) {
+    return replaceFileAtomically(path, std::vector<QByteArrayView>{QByteArrayView(bytes)},
+                                 expected);
+}
+
+AtomicReplaceResult replaceFileAtomically(const QString& path,
+                                          const std::vector<QByteArrayView>& pieces,
                                           const std::optional<FileIdentity>& expected) {
     // Write through a symbolic link to its target, as an in-place save would.
     const QFileInfo info(path);
-    const QString target = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    if (target.isEmpty())
+    const QString targetPath =
+        info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
+    if (targetPath.isEmpty())
         return AtomicReplaceResult::Failed;
-    const std::optional<QFileDevice::Permissions> permissions =
-        info.exists() ? std::optional(QFile::permissions(target)) : std::nullopt;
+    const QFileInfo targetInfo(targetPath);
+    const QByteArray target = QFile::encodeName(targetPath);
+    const QByteArray folder = QFile::encodeName(targetInfo.absolutePath());
+    const QByteArray name = QFile::encodeName(targetInfo.fileName());
 
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return AtomicReplaceResult::Failed;
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return AtomicReplaceResult::Failed;
-    if (permissions && !file.setPermissions(*permissions))
-        return AtomicReplaceResult::Failed;
-    if (::fsync(file.handle()) != 0)
+    struct stat old {};
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
         return AtomicReplaceResult::Failed;
 
-    runHook(path);
-    if (expected && fileIdentity(target) != expected)
-        return AtomicReplaceResult::ChangedMeanwhile; // the save file discards itself
-
-    if (!file.commit())
+    removeStaleTemporaries(folder, name);
+    TemporaryFile temporary;
+    if (!createTemporary(temporaryPrefixOf(folder, name), temporary))
         return AtomicReplaceResult::Failed;
+    for (const QByteArrayView piece : pieces) {
+        if (!writeAll(temporary.fd, piece.data(), piece.size()))
+            return AtomicReplaceResult::Failed;
+    }
+    const mode_t mode = exists ? (old.st_mode & 07777) : mode_t(0666 & ~[] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }());
+    if (::fchmod(temporary.fd, mode) != 0)
+        return AtomicReplaceResult::Failed;
+    // Synced before the check, so that nothing slow stands between the check and the
+    // replace.
+    if (::fsync(temporary.fd) != 0 || ::close(temporary.fd) != 0) {
+        temporary.fd = -1;
+        return AtomicReplaceResult::Failed;
+    }
+    temporary.fd = -1;
+
+    runHook(beforeReplaceSlot, path);
+    if (expected && identityAt(target) != expected)
+        return AtomicReplaceResult::ChangedMeanwhile;
+    runHook(afterCheckSlot, path);
+
+    if (exists && exchangeNames(temporary.path, target)) {
+        // The name of the temporary file now holds what was displaced: it must be the
+        // version we read. A save that landed between the check and the exchange is
+        // put back in place.
+        if (expected && identityAt(temporary.path) != expected) {
+            if (!exchangeNames(temporary.path, target)) {
+                NSLog(QStringLiteral("replaceFileAtomically: Couldn't put back %1 (%2)")
+                          .arg(targetPath, QString::fromLocal8Bit(std::strerror(errno))));
+                temporary.keep(); // never delete what someone else saved
+                return AtomicReplaceResult::Failed;
+            }
+            return AtomicReplaceResult::ChangedMeanwhile;
+        }
+    } else if (::rename(temporary.path.constData(), target.constData()) != 0) {
+        return AtomicReplaceResult::Failed;
+    } else {
+        temporary.keep();
+    }
     // The new content is in place already; a folder that cannot be synced is noted,
     // not reported as a failed write.
-    if (const int error = syncFolder(QFileInfo(target).absolutePath()))
+    if (const int error = syncFolder(folder))
         NSLog(QStringLiteral("replaceFileAtomically: Couldn't sync folder of %1 (%2)")
-                  .arg(target, QString::fromLocal8Bit(std::strerror(error))));
+                  .arg(targetPath, QString::fromLocal8Bit(std::strerror(error))));
     return AtomicReplaceResult::Replaced;
 }
 
 void setBeforeReplaceHook(BeforeReplaceHook hook) {
     std::lock_guard lock(hookMutex);
-    hookSlot = std::move(hook);
+    beforeReplaceSlot = std::move(hook);
+}
+
+void setAfterCheckHook(BeforeReplaceHook hook) {
+    std::lock_guard lock(hookMutex);
+    afterCheckSlot = std::move(hook);
 }
 
 } // namespace platform

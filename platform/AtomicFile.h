@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -26,10 +28,17 @@ std::optional<FileIdentity> fileIdentity(const QString& path);
 struct FileSnapshot {
     QByteArray bytes;
     FileIdentity identity; // taken before reading, so a change while reading shows later
+    // The file was the same before and after reading, and as long as what was read:
+    // nobody wrote to it meanwhile.
+    bool settled = false;
 };
 
-// Reads a whole file together with its identity; nothing when it is missing or unreadable.
+// Reads a whole regular file together with its identity; nothing when it is missing,
+// unreadable, not a regular file or larger than maxReadableFileSize (TextFile.h).
 std::optional<FileSnapshot> readFileSnapshot(const QString& path);
+// The same into a snapshot the caller keeps between reads, so that the memory of its
+// bytes is reused; false when the file cannot be read.
+bool readFileSnapshot(const QString& path, FileSnapshot& snapshot);
 
 enum class AtomicReplaceResult {
     Replaced,         // the new bytes are in place and on disk
@@ -37,16 +46,29 @@ enum class AtomicReplaceResult {
     Failed,           // a step failed; the old file is untouched
 };
 
-// Replaces the file at path by bytes atomically: a temporary file in the same
-// folder, written, flushed and synced, takes the old file's permissions and is
-// renamed over it; then the folder is synced. When expected is given, the file
-// must still have that identity just before the rename.
+// Replaces the file at path by bytes atomically: a temporary file in the same folder,
+// written and synced, takes the old file's permissions and then takes the old file's
+// place; then the folder is synced. When expected is given, the file must still have
+// that identity: it is checked right before the replace, and where the file system
+// can exchange two names atomically, the file displaced is checked again and put back
+// when it is not the one expected. Temporary files that an earlier, interrupted
+// replace of the same file left behind are removed first.
 AtomicReplaceResult replaceFileAtomically(const QString& path, const QByteArray& bytes,
                                           const std::optional<FileIdentity>& expected);
+// The same with the new content given as pieces, written one after the other: a large
+// file changed in one place need not be copied into one buffer first.
+AtomicReplaceResult replaceFileAtomically(const QString& path,
+                                          const std::vector<QByteArrayView>& pieces,
+                                          const std::optional<FileIdentity>& expected);
+
+// The prefix of the temporary files a replace of path makes beside it.
+QString temporaryFilePrefix(const QString& path);
 
 // Tests: called with the path just before the identity check of every replace,
 // so a test can change the file between the read and the rename.
 using BeforeReplaceHook = std::function<void(const QString& path)>;
 void setBeforeReplaceHook(BeforeReplaceHook hook);
+// Tests: called with the path right after the identity check, before the replace.
+void setAfterCheckHook(BeforeReplaceHook hook);
 
 } // namespace platform

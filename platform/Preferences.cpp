@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QEvent>
@@ -17,6 +18,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,6 +46,39 @@ struct PendingChanges {
 std::map<QString, PendingChanges>& pendingByFile() {
     static std::map<QString, PendingChanges> p;
     return p;
+}
+
+// QSettings opens and reads the domain file itself, so its type is checked before
+// QSettings may touch it: a FIFO would block every getter and setter, and a link to a
+// device would be read until memory runs out. Absent is fine; QSettings creates it.
+bool isReadableDomainFile(const QString& path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return errno == ENOENT;
+    return S_ISREG(status.st_mode) && status.st_size <= maxReadableFileSize;
+}
+
+// Before a write: what stands where the domain file belongs and cannot be read is moved
+// aside (as ".unreadable", the entry itself, never its content), so that the write
+// can go on without losing it.
+bool setAsideUnreadableDomainFile(const QString& path) {
+    if (isReadableDomainFile(path))
+        return true;
+    const QString keep = path + QStringLiteral(".unreadable");
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(keep).constData()) != 0)
+        return false;
+    NSLog(QStringLiteral("Quillo :: Preferences :: %1 is not a readable file; kept as %2")
+              .arg(path, keep));
+    return true;
+}
+
+void logUnreadableOnce(const QString& path) {
+    static QSet<QString> logged;
+    if (logged.contains(path))
+        return;
+    logged.insert(path);
+    NSLog(QStringLiteral("Quillo :: Preferences :: %1 is not a readable file; defaults used")
+              .arg(path));
 }
 
 bool readPlist(QIODevice& device, QSettings::SettingsMap& map) {
@@ -91,9 +128,11 @@ bool writePlist(QIODevice& device, const QSettings::SettingsMap& map) {
     const QString path = file ? QFileInfo(file->fileName()).absoluteFilePath() : QString();
     QVariantMap current;
     if (!path.isEmpty() && QFileInfo::exists(path)) {
-        std::optional<QByteArray> onDisk;
-        if (QFile f(path); f.open(QIODevice::ReadOnly))
-            onDisk = f.readAll();
+        if (!setAsideUnreadableDomainFile(path))
+            return false;
+    }
+    if (!path.isEmpty() && QFileInfo::exists(path)) {
+        const std::optional<QByteArray> onDisk = readFileBytes(path);
         bool readable = onDisk && onDisk->trimmed().isEmpty();
         if (onDisk && !readable) {
             const std::optional<QVariant> root = PropertyList::fromData(*onDisk);
@@ -147,7 +186,7 @@ public:
     explicit DomainSettings(const QString& path, bool syncOnDestruction)
         : QSettings(path, plistFormat()), m_syncOnDestruction(syncOnDestruction) {}
     ~DomainSettings() override {
-        if (m_syncOnDestruction) {
+        if (m_syncOnDestruction && isReadableDomainFile(fileName())) {
             std::lock_guard lock(domainMutex());
             sync();
         }
@@ -173,8 +212,9 @@ bool validDomainName(const QString& name) {
     return pattern.match(name).hasMatch();
 }
 
-// The calling thread's QSettings for a domain, created on first use.
-DomainSettings* settingsFor(const QString& applicationID) {
+// The calling thread's QSettings for a domain, created on first use. For a write, an
+// unreadable domain file is first moved aside; for a read there is none while it stands.
+DomainSettings* settingsFor(const QString& applicationID, bool forWrite = false) {
     if (!validDomainName(applicationID)) {
         NSLog(QStringLiteral("Quillo :: Preferences :: invalid domain name \"%1\"")
                   .arg(applicationID));
@@ -182,6 +222,10 @@ DomainSettings* settingsFor(const QString& applicationID) {
     }
     thread_local std::map<QString, std::unique_ptr<DomainSettings>> perThread;
     const QString path = preferencesFilePath(applicationID);
+    if (forWrite ? !setAsideUnreadableDomainFile(path) : !isReadableDomainFile(path)) {
+        logUnreadableOnce(path);
+        return perThread.count(path) ? perThread[path].get() : nullptr;
+    }
     auto it = perThread.find(path);
     if (it == perThread.end())
         it = perThread.emplace(path, std::make_unique<DomainSettings>(path, true)).first;
@@ -189,9 +233,13 @@ DomainSettings* settingsFor(const QString& applicationID) {
 }
 
 bool synchronize(const QString& applicationID) {
-    if (!settingsFor(applicationID))
-        return false;
     const QString path = preferencesFilePath(applicationID);
+    // Writing what this process changed goes through a file that can be read.
+    const bool writes = pendingByFile().count(path) != 0;
+    if (!settingsFor(applicationID, writes))
+        return false;
+    if (!isReadableDomainFile(path))
+        return false;
     // A fresh object: its status tells about this synchronisation alone (a QSettings
     // keeps the first error it ever met).
     DomainSettings probe(path, false);
@@ -219,7 +267,7 @@ QString preferencesFilePath(const QString& applicationID) {
 void preferencesSetAppValue(const QString& key, const std::optional<QVariant>& value,
                             const QString& applicationID) {
     std::lock_guard lock(domainMutex());
-    DomainSettings* settings = settingsFor(applicationID);
+    DomainSettings* settings = settingsFor(applicationID, true);
     if (!settings || key.isEmpty())
         return;
     if (value) {
@@ -265,7 +313,7 @@ std::optional<QVariantMap> persistentDomainForName(const QString& domainName) {
 
 bool setPersistentDomain(const QVariantMap& domain, const QString& domainName) {
     std::lock_guard lock(domainMutex());
-    DomainSettings* settings = settingsFor(domainName);
+    DomainSettings* settings = settingsFor(domainName, true);
     if (!settings)
         return false;
     // Read first: QSettings only removes the keys it knows of.

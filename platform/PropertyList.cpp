@@ -7,9 +7,14 @@
 
 #include <plist/plist.h>
 
+#include <atomic>
+#include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <new>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -31,8 +36,254 @@ QString takeString(char* s) {
     return result;
 }
 
-// Property lists from the store may be hostile; bound the nesting we follow.
+// A string or key node read whole, with its length: a NUL inside stays in the text
+// (and makes, say, a source key unsafe) instead of cutting it short.
+// The character that stands for NUL in the strings of the list being read (see
+// standInForNul), or 0.
+thread_local char16_t nulStandIn = 0;
+
+std::optional<QString> stringOf(plist_t node) {
+    uint64_t length = 0;
+    QString result;
+    if (const char* text = plist_get_string_ptr(node, &length)) {
+        result = QString::fromUtf8(text, qsizetype(length));
+    } else {
+        // libplist asserts on a key of any other type.
+        const plist_type type = plist_get_node_type(node);
+        if (type != PLIST_KEY && type != PLIST_STRING)
+            return std::nullopt;
+        char* copy = nullptr;
+        if (plist_get_node_type(node) == PLIST_KEY)
+            plist_get_key_val(node, &copy);
+        else
+            plist_get_string_val(node, &copy);
+        if (!copy)
+            return std::nullopt;
+        result = takeString(copy);
+    }
+    if (nulStandIn)
+        result.replace(QChar(nulStandIn), QChar(u'\0'));
+    return result;
+}
+
+// Property lists from the store may be hostile: the nesting followed and the number of
+// objects made are bounded, before any parsing, because libplist's parsers recurse
+// and copy every shared reference.
 constexpr int maxDepth = 256;
+std::atomic<qint64> objectLimit{1000000};
+
+quint64 readBigEndian(const uchar* p, int size) {
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// Walks the object graph of a binary property list without recursion: every reference
+// must lie inside the file, the nesting must stay within maxDepth and the objects, with
+// shared references counted each time they are used, within maxObjects.
+bool binaryPlistIsBounded(const QByteArray& bytes) {
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 size = quint64(bytes.size());
+    constexpr quint64 headerSize = 8;
+    constexpr quint64 trailerSize = 32;
+    if (size < headerSize + trailerSize + 1)
+        return false;
+    const uchar* trailer = data + size - trailerSize;
+    const int offsetSize = trailer[6];
+    const int refSize = trailer[7];
+    const quint64 objectCount = readBigEndian(trailer + 8, 8);
+    const quint64 top = readBigEndian(trailer + 16, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 ||
+        top >= objectCount || tableOffset < headerSize || tableOffset >= size - trailerSize ||
+        objectCount > (size - trailerSize - tableOffset) / quint64(offsetSize))
+        return false;
+
+    auto objectOffset = [&](quint64 ref) -> std::optional<quint64> {
+        const quint64 offset = readBigEndian(data + tableOffset + ref * offsetSize, offsetSize);
+        if (offset < headerSize || offset >= tableOffset)
+            return std::nullopt;
+        return offset;
+    };
+
+    struct Pending {
+        quint64 ref;
+        int depth;
+    };
+    const qint64 maxObjects = objectLimit.load();
+    std::vector<Pending> stack{{top, 0}};
+    qint64 visited = 0;
+    while (!stack.empty()) {
+        const Pending item = stack.back();
+        stack.pop_back();
+        if (++visited > maxObjects || item.depth > maxDepth)
+            return false;
+        const std::optional<quint64> offset = objectOffset(item.ref);
+        if (!offset)
+            return false;
+        const uchar marker = data[*offset];
+        const int type = marker >> 4;
+        // Arrays (0xA), sets (0xB, 0xC) and dictionaries (0xD) refer to other objects.
+        if (type < 0xA || type > 0xD)
+            continue;
+        quint64 count = marker & 0x0F;
+        quint64 refs = *offset + 1;
+        if (count == 0x0F) {
+            // The count follows as an integer object of 1, 2, 4 or 8 bytes.
+            if (refs >= tableOffset || (data[refs] >> 4) != 0x1)
+                return false;
+            const int intSize = 1 << (data[refs] & 0x0F);
+            if (intSize > 8 || refs + 1 + quint64(intSize) > tableOffset)
+                return false;
+            count = readBigEndian(data + refs + 1, intSize);
+            refs += 1 + quint64(intSize);
+        }
+        const quint64 refCount = type == 0xD ? count * 2 : count;
+        if (count > quint64(maxObjects) || refCount > (tableOffset - refs) / quint64(refSize) ||
+            visited + qint64(stack.size()) + qint64(refCount) > maxObjects)
+            return false;
+        for (quint64 i = 0; i < refCount; ++i) {
+            const quint64 ref = readBigEndian(data + refs + i * refSize, refSize);
+            if (ref >= objectCount)
+                return false;
+            // A dictionary's keys must be strings; libplist asserts on others.
+            if (type == 0xD && i < count) {
+                const std::optional<quint64> keyOffset = objectOffset(ref);
+                if (!keyOffset ||
+                    ((data[*keyOffset] >> 4) != 0x5 && (data[*keyOffset] >> 4) != 0x6))
+                    return false;
+            }
+            stack.push_back({ref, item.depth + 1});
+        }
+    }
+    return true;
+}
+
+// libplist reads the strings of a binary list only up to their first NUL, so that a
+// source key "good" NUL "evil" would read as "good". Before parsing, every NUL inside a
+// string is replaced by a control character that no string of the list holds; what
+// is read turns it back into NUL. Gives the bytes to parse, or nothing when every
+// candidate character is taken (the list is then unreadable).
+std::optional<QByteArray> standInForNul(const QByteArray& bytes, char16_t& standIn) {
+    standIn = 0;
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 size = quint64(bytes.size());
+    const uchar* trailer = data + size - 32;
+    const int offsetSize = trailer[6];
+    const quint64 objectCount = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    struct Text {
+        quint64 start;
+        quint64 count;
+        int unit; // 1 for ASCII, 2 for UTF-16 (big-endian)
+    };
+    std::vector<Text> texts;
+    bool used[0x80] = {};
+    bool anyNul = false;
+    for (quint64 i = 0; i < objectCount; ++i) {
+        const quint64 offset = readBigEndian(data + tableOffset + i * offsetSize, offsetSize);
+        if (offset < 8 || offset >= tableOffset)
+            continue;
+        const int type = data[offset] >> 4;
+        if (type != 0x5 && type != 0x6)
+            continue;
+        quint64 count = data[offset] & 0x0F;
+        quint64 start = offset + 1;
+        if (count == 0x0F) {
+            if (start >= tableOffset || (data[start] >> 4) != 0x1)
+                continue;
+            const int intSize = 1 << (data[start] & 0x0F);
+            if (intSize > 8 || start + 1 + quint64(intSize) > tableOffset)
+                continue;
+            count = readBigEndian(data + start + 1, intSize);
+            start += 1 + quint64(intSize);
+        }
+        const int unit = type == 0x5 ? 1 : 2;
+        if (count > (tableOffset - start) / quint64(unit))
+            continue;
+        for (quint64 k = 0; k < count; ++k) {
+            const quint64 c = readBigEndian(data + start + k * unit, unit);
+            if (c < 0x80)
+                used[c] = true;
+            anyNul = anyNul || c == 0;
+        }
+        texts.push_back({start, count, unit});
+    }
+    if (!anyNul)
+        return bytes;
+    for (char16_t candidate = 1; candidate < 0x80; ++candidate) {
+        if (used[candidate] || (candidate >= 0x20 && candidate != 0x7F))
+            continue;
+        QByteArray copy = bytes;
+        char* out = copy.data();
+        for (const Text& text : texts) {
+            for (quint64 k = 0; k < text.count; ++k) {
+                const quint64 at = text.start + k * text.unit + (text.unit - 1);
+                if (readBigEndian(data + text.start + k * text.unit, text.unit) == 0)
+                    out[at] = char(candidate);
+            }
+        }
+        standIn = candidate;
+        return copy;
+    }
+    return std::nullopt;
+}
+
+// The same bounds for the XML form, counted over its tags without parsing it: the
+// nesting of arrays and dictionaries, and the number of values.
+bool xmlPlistIsBounded(const QByteArray& bytes) {
+    const QByteArrayView text(bytes);
+    auto nameAt = [&](qsizetype from) {
+        qsizetype end = from;
+        while (end < text.size() && text[end] != '>' && text[end] != '/' &&
+               !std::isspace(static_cast<unsigned char>(text[end])))
+            ++end;
+        return text.sliced(from, end - from);
+    };
+    const qint64 maxObjects = objectLimit.load();
+    int depth = 0;
+    qint64 values = 0;
+    for (qsizetype at = text.indexOf('<'); at >= 0; at = text.indexOf('<', at + 1)) {
+        const QByteArrayView rest = text.sliced(at);
+        if (rest.startsWith("<!--")) {
+            const qsizetype end = text.indexOf("-->", at + 4);
+            if (end < 0)
+                return false;
+            at = end + 2;
+            continue;
+        }
+        if (rest.startsWith("<![CDATA[")) {
+            const qsizetype end = text.indexOf("]]>", at + 9);
+            if (end < 0)
+                return false;
+            at = end + 2;
+            continue;
+        }
+        const qsizetype close = text.indexOf('>', at);
+        if (close < 0)
+            return false;
+        if (rest.startsWith("<?") || rest.startsWith("<!")) {
+            at = close;
+            continue;
+        }
+        const bool closing = rest.size() > 1 && rest[1] == '/';
+        const QByteArrayView name = nameAt(at + (closing ? 2 : 1));
+        const bool container = name == "array" || name == "dict";
+        if (closing) {
+            if (container)
+                --depth;
+        } else {
+            if (name != "key" && name != "plist" && ++values > maxObjects)
+                return false;
+            const bool selfClosing = text[close - 1] == '/';
+            if (container && !selfClosing && ++depth > maxDepth)
+                return false;
+        }
+        at = close;
+    }
+    return true;
+}
 
 std::optional<QVariant> toVariant(plist_t node, int depth) {
     if (!node || depth > maxDepth)
@@ -56,9 +307,10 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
     }
     case PLIST_STRING:
     case PLIST_KEY: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        return QVariant(takeString(s));
+        std::optional<QString> text = stringOf(node);
+        if (!text)
+            return std::nullopt;
+        return QVariant(std::move(*text));
     }
     case PLIST_DATA: {
         char* bytes = nullptr;
@@ -72,7 +324,10 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
         int32_t sec = 0;
         int32_t usec = 0;
         plist_get_date_val(node, &sec, &usec);
-        return QVariant(referenceDate().addMSecs(qint64(sec) * 1000 + usec / 1000));
+        // Rounded to the millisecond: libplist gives 999 microseconds for a date that
+        // was written as 1 ms, and cutting would move the date back at every save.
+        return QVariant(
+            referenceDate().addMSecs(qint64(sec) * 1000 + std::llround(double(usec) / 1000.0)));
     }
     case PLIST_UID: {
         uint64_t v = 0;
@@ -80,15 +335,29 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
         return QVariant(static_cast<qint64>(v));
     }
     case PLIST_ARRAY: {
+        // By iterator: fetching item i walks the list from its start each time.
         QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        list.reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            std::optional<QVariant> item = toVariant(plist_array_get_item(node, i), depth + 1);
-            if (!item)
-                return std::nullopt;
+        list.reserve(plist_array_get_size(node));
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        if (!it)
+            return std::nullopt;
+        bool ok = true;
+        for (;;) {
+            plist_t itemNode = nullptr;
+            plist_array_next_item(node, it, &itemNode);
+            if (!itemNode)
+                break;
+            std::optional<QVariant> item = toVariant(itemNode, depth + 1);
+            if (!item) {
+                ok = false;
+                break;
+            }
             list.append(std::move(*item));
         }
+        std::free(it);
+        if (!ok)
+            return std::nullopt;
         return QVariant(list);
     }
     case PLIST_DICT: {
@@ -99,20 +368,19 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
             return std::nullopt;
         bool ok = true;
         for (;;) {
-            char* key = nullptr;
+            // The key is taken from its node, whole and checked: asking for it here
+            // would cut it at a NUL and assert on a key that is no string.
             plist_t value = nullptr;
-            plist_dict_next_item(node, it, &key, &value);
-            if (!value) {
-                std::free(key);
+            plist_dict_next_item(node, it, nullptr, &value);
+            if (!value)
                 break;
-            }
             std::optional<QVariant> v = toVariant(value, depth + 1);
-            if (!v) {
-                std::free(key);
+            const std::optional<QString> name = stringOf(plist_dict_item_get_key(value));
+            if (!v || !name) {
                 ok = false;
                 break;
             }
-            map.insert(takeString(key), std::move(*v));
+            map.insert(*name, std::move(*v));
         }
         std::free(it);
         if (!ok)
@@ -146,8 +414,14 @@ plist_t fromVariant(const QVariant& value, int depth) {
     case QMetaType::Double:
     case QMetaType::Float:
         return plist_new_real(value.toDouble());
-    case QMetaType::QString:
-        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::QString: {
+        // libplist takes strings up to their first NUL; a string holding one cannot be
+        // written whole, and is not written cut short.
+        const QString text = value.toString();
+        if (text.contains(QChar(u'\0')))
+            return nullptr;
+        return plist_new_string(text.toUtf8().constData());
+    }
     case QMetaType::QByteArray: {
         const QByteArray data = value.toByteArray();
         return plist_new_data(data.constData(), static_cast<uint64_t>(data.size()));
@@ -180,6 +454,8 @@ plist_t fromVariant(const QVariant& value, int depth) {
         PlistPtr dict(plist_new_dict());
         const QVariantMap map = value.toMap();
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (it.key().contains(QChar(u'\0')))
+                return nullptr;
             plist_t node = fromVariant(it.value(), depth + 1);
             if (!node)
                 return nullptr;
@@ -197,10 +473,28 @@ plist_t fromVariant(const QVariant& value, int depth) {
 std::optional<QVariant> PropertyList::fromData(const QByteArray& bytes) {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
         return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
-    PlistPtr owner(root);
-    return toVariant(root, 0);
+    try {
+        const bool binary = bytes.startsWith("bplist");
+        if (!(binary ? binaryPlistIsBounded(bytes) : xmlPlistIsBounded(bytes)))
+            return std::nullopt;
+        char16_t standIn = 0;
+        const std::optional<QByteArray> parsed =
+            binary ? standInForNul(bytes, standIn) : std::optional(bytes);
+        if (!parsed)
+            return std::nullopt;
+        plist_t root = nullptr;
+        plist_from_memory(parsed->constData(), static_cast<uint32_t>(parsed->size()), &root);
+        PlistPtr owner(root);
+        struct StandIn {
+            explicit StandIn(char16_t c) { nulStandIn = c; }
+            ~StandIn() { nulStandIn = 0; }
+            StandIn(const StandIn&) = delete;
+            StandIn& operator=(const StandIn&) = delete;
+        } inUse(standIn);
+        return toVariant(root, 0);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<QVariant> PropertyList::fromFile(const QString& path) {
@@ -215,6 +509,10 @@ std::optional<QVariantMap> PropertyList::dictionaryFromFile(const QString& path)
     if (!root || root->typeId() != QMetaType::QVariantMap)
         return std::nullopt;
     return root->toMap();
+}
+
+void PropertyList::setObjectLimit(qint64 objects) {
+    objectLimit = objects;
 }
 
 std::optional<QByteArray> PropertyList::toData(const QVariant& value, Format format) {

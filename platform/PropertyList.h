@@ -25,6 +25,11 @@ public:
 
     // Serialises a tree; nothing when it holds a value no property list can carry.
     static std::optional<QByteArray> toData(const QVariant& value, Format format = Format::Xml);
+
+    // Reading refuses a list nested deeper than 256 levels or holding more than a
+    // million objects once shared references are expanded. Fuzzing lowers the latter,
+    // so that each input stays quick; the checks are the same.
+    static void setObjectLimit(qint64 objects);
 };
 
 } // namespace platform

@@ -1,10 +1,16 @@
 #include "platform/TextFile.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -17,8 +23,15 @@ QStringDecoder strictUtf8() {
 }
 
 bool decodeInto(const QByteArray& bytes, QString& text) {
+    if (bytes.size() > maxReadableFileSize)
+        return false;
     QStringDecoder decoder = strictUtf8();
-    text.resize(decoder.requiredSpace(bytes.size()));
+    try {
+        text.resize(decoder.requiredSpace(bytes.size()));
+    } catch (const std::bad_alloc&) {
+        text = QString();
+        return false;
+    }
     const QChar* end = decoder.appendToBuffer(text.data(), bytes);
     text.resize(end - text.constData());
     return !decoder.hasError();
@@ -27,29 +40,78 @@ bool decodeInto(const QByteArray& bytes, QString& text) {
 // The whole file into bytes (reused). Only regular files: opening a FIFO or a device
 // planted in the store would block or never end.
 bool readInto(const QString& path, QByteArray& bytes) {
-    if (!QFileInfo(path).isFile())
+    struct stat status {};
+    const int fd = openRegularFile(path, status);
+    if (fd < 0)
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    bytes.resize(std::max<qint64>(file.size(), 0));
-    qint64 got = 0;
-    for (;;) {
-        // A file that has grown since its size was taken is read to its end.
-        if (got == bytes.size())
-            bytes.resize(got + std::max<qint64>(got / 2, 4096));
-        const qint64 read = file.read(bytes.data() + got, bytes.size() - got);
-        if (read < 0)
-            return false;
-        if (read == 0)
-            break;
-        got += read;
-    }
-    bytes.resize(got);
-    return file.error() == QFileDevice::NoError;
+    const bool ok = readOpenFile(fd, qint64(status.st_size), bytes);
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
+
+int openRegularFile(const QString& path, struct stat& status) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before {};
+    if (name.isEmpty() || ::stat(name.constData(), &before) != 0 || !S_ISREG(before.st_mode) ||
+        before.st_size > maxReadableFileSize)
+        return -1;
+    // Should the name be swapped for a FIFO after the check, the open does not wait.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size > maxReadableFileSize) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool readOpenFile(int fd, qint64 sizeHint, QByteArray& bytes) {
+    try {
+        bytes.resize(std::clamp<qint64>(sizeHint, 0, maxReadableFileSize));
+        qint64 got = 0;
+        for (;;) {
+            ssize_t read = 0;
+            if (got < bytes.size()) {
+                read = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            } else {
+                // Full: a small read tells the end of the file from growth, without
+                // enlarging (and copying) the buffer for nothing.
+                char probe[4096];
+                read = ::read(fd, probe, sizeof probe);
+                if (read > 0) {
+                    if (got + read > maxReadableFileSize)
+                        return false;
+                    bytes.resize(
+                        std::min(got + std::max<qint64>(got / 2, 4096), maxReadableFileSize + 1));
+                    std::memcpy(bytes.data() + got, probe, size_t(read));
+                }
+            }
+            if (read < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            if (read == 0)
+                break;
+            got += read;
+        }
+        if (got > maxReadableFileSize)
+            return false;
+        bytes.resize(got);
+        return true;
+    } catch (const std::bad_alloc&) {
+        bytes = QByteArray();
+        return false;
+    }
+}
+
+bool decodeUtf8(const QByteArray& bytes, QString& text) {
+    return decodeInto(bytes, text);
+}
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {
     QString text;

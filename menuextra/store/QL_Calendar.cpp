@@ -5,6 +5,8 @@
 #include "platform/Log.h"
 #include "platform/TextFile.h"
 
+#include <new>
+
 namespace {
 
 // Calendars are read one at a time on the main thread. Their bytes and text go into
@@ -57,9 +59,18 @@ bool QL_Calendar::parseForToDos() {
             QStringLiteral("Quillo Error :: parseForToDos :: theCalendarContents is nil"));
         return false;
     }
-    // A copy that shares the buffer: normalising returns it untouched when every line
-    // already ends with CR LF, and a new text otherwise.
-    const QString text = ql::normalizeLineEndings(buffers.text);
-    ql::appendToDos(text, {m_sourceKey, m_title, m_color}, m_theArrayOfToDos);
+    try {
+        // A copy that shares the buffer: normalising returns it untouched when every line
+        // already ends with CR LF, and a new text otherwise.
+        const QString text = ql::normalizeLineEndings(buffers.text);
+        ql::appendToDos(text, {m_sourceKey, m_title, m_color}, m_theArrayOfToDos);
+    } catch (const std::bad_alloc&) {
+        // Nothing leaves the reader: a calendar too large for memory is unreadable.
+        m_theArrayOfToDos.clear();
+        buffers = ReadBuffers();
+        platform::NSLog(
+            QStringLiteral("Quillo Error :: parseForToDos :: theCalendarContents is nil"));
+        return false;
+    }
     return true;
 }

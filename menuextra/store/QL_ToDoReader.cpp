@@ -1,5 +1,7 @@
 #include "menuextra/store/QL_ToDoReader.h"
 
+#include "menuextra/store/QL_ToDoLines.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -88,68 +90,7 @@ namespace {
 
 const QString crlf = QStringLiteral("\r\n");
 const QString endVTodo = QStringLiteral("END:VTODO");
-constexpr std::u16string_view endVTodoLine = u"END:VTODO";
 const QString endVAlarm = QStringLiteral("END:VALARM");
-
-// Index of the first c in data[from, n), or n. Lines are short, so a call into a
-// general search per line costs more than the search; four characters are tested
-// at a time within one 64-bit word instead.
-template <char16_t c> qsizetype findChar(const char16_t* data, qsizetype from, qsizetype n) {
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr quint64 lows = 0x0001000100010001u;
-        constexpr quint64 highs = 0x8000800080008000u;
-        constexpr quint64 pattern = lows * c;
-        for (; from + 4 <= n; from += 4) {
-            quint64 word;
-            std::memcpy(&word, data + from, sizeof word);
-            const quint64 x = word ^ pattern;
-            // The lowest flagged lane is the first one equal to c.
-            const quint64 found = (x - lows) & ~x & highs;
-            if (found)
-                return from + std::countr_zero(found) / 16;
-        }
-    }
-    for (; from < n; ++from) {
-        if (data[from] == c)
-            return from;
-    }
-    return n;
-}
-
-qsizetype findCr(QStringView text, qsizetype from) {
-    return findChar<u'\r'>(text.utf16(), from, text.size());
-}
-
-template <size_t N> bool isName(QStringView name, const char16_t (&word)[N]) {
-    return name.size() == qsizetype(N - 1) && std::equal(word, word + N - 1, name.utf16());
-}
-
-template <size_t N> bool startsWithName(QStringView name, const char16_t (&word)[N]) {
-    return name.size() >= qsizetype(N - 1) && std::equal(word, word + N - 1, name.utf16());
-}
-
-// keyword is upper-case ASCII; letter case of the line is ignored.
-bool startsWithKeyword(QStringView line, std::u16string_view keyword) {
-    if (line.size() < qsizetype(keyword.size()))
-        return false;
-    for (size_t i = 0; i < keyword.size(); ++i) {
-        char16_t c = line[qsizetype(i)].unicode();
-        if (c >= u'a' && c <= u'z')
-            c = char16_t(c - (u'a' - u'A'));
-        if (c != keyword[i])
-            return false;
-    }
-    return true;
-}
-
-// The whole line is the marker (upper-case ASCII), letter case ignored.
-bool isLine(QStringView line, std::u16string_view marker) {
-    return line.size() == qsizetype(marker.size()) && startsWithKeyword(line, marker);
-}
-
-bool isFoldedContinuation(QStringView line) {
-    return !line.isEmpty() && (line.front() == u' ' || line.front() == u'\t');
-}
 
 bool isWhiteSpace(QChar c) {
     return c.isSpace();
@@ -240,57 +181,59 @@ struct Properties {
 };
 
 void takeProperty(QStringView line, Properties& p) {
-    const qsizetype colon = findChar<u':'>(line.utf16(), 0, line.size());
-    // No colon, or nothing before it: not a property line.
-    if (colon == 0 || colon == line.size())
-        return;
-    const QStringView name = line.first(colon);
-    const QStringView value = line.sliced(colon + 1);
-    switch (name.front().unicode()) {
-    case u'U':
-        if (isName(name, u"UID"))
-            p.uid = value;
-        else if (isName(name, u"URL;VALUE=URI"))
-            p.urlUri = value;
-        else if (isName(name, u"URL"))
-            p.url = value;
+    const std::optional<QStringView> name = namePartOf(line);
+    if (!name)
+        return; // not a property line
+    const QStringView value = line.sliced(name->end() - line.begin() + 1);
+    switch (recordPropertyOf(*name)) {
+    case RecordProperty::None:
         break;
-    case u'S':
-        if (isName(name, u"SUMMARY"))
-            p.summary = value;
-        else if (isName(name, u"SEQUENCE"))
-            p.sequence = value;
-        else if (isName(name, u"STATUS"))
-            p.status = value;
+    case RecordProperty::UID:
+        p.uid = value;
         break;
-    case u'D':
-        if (isName(name, u"DTSTAMP")) {
-            p.dateStamp = value;
-        } else if (startsWithName(name, u"DTSTART")) {
-            // Of several start-date lines, whatever their attributes, the last counts.
-            p.startName = name;
-            p.startValue = value;
-        } else if (isName(name, u"DESCRIPTION")) {
-            p.description = value;
-        } else if (isName(name, u"DUE;VALUE=DATE")) {
-            p.dueDate = value;
-        } else if (isName(name, u"DUE")) {
-            p.due = value;
-        } else if (isName(name, u"DUE;VALUE=DATE-TIME")) {
-            p.dueDateTime = value;
-        }
+    case RecordProperty::Summary:
+        p.summary = value;
         break;
-    case u'C':
-        if (isName(name, u"COMPLETED"))
-            p.completed = value;
-        else if (startsWithName(name, u"COMPLETED;TZID")) // the last of several counts
-            p.completedTZIDValue = value;
+    case RecordProperty::DateStamp:
+        p.dateStamp = value;
         break;
-    case u'P':
-        if (isName(name, u"PRIORITY"))
-            p.priority = value;
+    case RecordProperty::Start:
+        // Of several start-date lines, whatever their attributes, the last counts.
+        p.startName = *name;
+        p.startValue = value;
         break;
-    default:
+    case RecordProperty::Sequence:
+        p.sequence = value;
+        break;
+    case RecordProperty::Description:
+        p.description = value;
+        break;
+    case RecordProperty::Status:
+        p.status = value;
+        break;
+    case RecordProperty::Completed:
+        p.completed = value;
+        break;
+    case RecordProperty::CompletedTZID: // the last of several counts
+        p.completedTZIDValue = value;
+        break;
+    case RecordProperty::Priority:
+        p.priority = value;
+        break;
+    case RecordProperty::DueDate:
+        p.dueDate = value;
+        break;
+    case RecordProperty::Due:
+        p.due = value;
+        break;
+    case RecordProperty::DueDateTime:
+        p.dueDateTime = value;
+        break;
+    case RecordProperty::URLURI:
+        p.urlUri = value;
+        break;
+    case RecordProperty::URL:
+        p.url = value;
         break;
     }
 }
@@ -349,19 +292,18 @@ private:
 };
 
 struct ScanBuffers {
-    std::vector<QStringView> continuations;
     std::vector<QString> unfolded;
     size_t unfoldedInUse = 0;
     RepeatedText alarms;
     RepeatedText descriptions;
 };
 
-// The scan of one to-do, from its BEGIN line to its END line.
+// The scan of one to-do, from its BEGIN line to its END line; the walk of the shared
+// line model calls it back.
 class ToDoScan {
 public:
     ToDoScan(QStringView text, qsizetype begin, ScanBuffers& buffers)
         : m_text(text), m_begin(begin), m_buffers(buffers) {
-        m_buffers.continuations.clear();
         m_buffers.unfoldedInUse = 0;
     }
 
@@ -379,104 +321,64 @@ public:
                notAfter(view.utf16(), m_text.utf16() + m_text.size());
     }
 
-private:
-    void finishLogicalLine();
+    void header(QStringView) {}
+    void property(QStringView line, bool folded);
+    void block(QStringView block, bool isFirstAlarm, int openLevels);
 
+private:
     QStringView m_text;
     qsizetype m_begin;
     QString m_rawData;
     std::optional<QString> m_alarm;
     Properties m_properties;
-    // The top-level property line being gathered; its continuation lines are in
-    // m_buffers, and so are unfolded lines, into which m_properties may point.
-    QStringView m_logical;
     ScanBuffers& m_buffers;
 };
 
-void ToDoScan::finishLogicalLine() {
-    if (m_logical.isNull())
+void ToDoScan::property(QStringView line, bool folded) {
+    if (!folded) {
+        takeProperty(line, m_properties);
         return;
-    std::vector<QStringView>& continuations = m_buffers.continuations;
-    if (continuations.empty()) {
-        takeProperty(m_logical, m_properties);
-    } else {
-        // Unfold: each continuation loses its line break and exactly one leading
-        // space or tab; further white space is content.
-        qsizetype size = m_logical.size();
-        for (const QStringView piece : continuations)
-            size += piece.size() - 1;
-        if (m_buffers.unfoldedInUse == m_buffers.unfolded.size())
-            m_buffers.unfolded.emplace_back();
-        // Moving a QString keeps its characters where they are, so views into the
-        // lines unfolded earlier stay valid when the vector grows.
-        QString& joined = m_buffers.unfolded[m_buffers.unfoldedInUse++];
-        joined.resize(0);
-        joined.reserve(size);
-        joined.append(m_logical);
-        for (const QStringView piece : continuations)
-            joined.append(piece.sliced(1));
-        takeProperty(joined, m_properties);
-        continuations.clear();
     }
-    m_logical = QStringView();
+    // Unfold: each continuation loses its line break and exactly one leading space or
+    // tab; further white space is content.
+    if (m_buffers.unfoldedInUse == m_buffers.unfolded.size())
+        m_buffers.unfolded.emplace_back();
+    // Moving a QString keeps its characters where they are, so views into the lines
+    // unfolded earlier stay valid when the vector grows.
+    QString& joined = m_buffers.unfolded[m_buffers.unfoldedInUse++];
+    joined.resize(0);
+    joined.reserve(line.size());
+    qsizetype from = 0;
+    for (qsizetype cr = findCr(line, 0); cr < line.size(); cr = findCr(line, from)) {
+        joined.append(line.sliced(from, cr - from));
+        from = std::min(cr + 3, line.size());
+    }
+    joined.append(line.sliced(from));
+    takeProperty(joined, m_properties);
+}
+
+void ToDoScan::block(QStringView block, bool isFirstAlarm, int openLevels) {
+    if (!isFirstAlarm)
+        return;
+    if (openLevels == 0) {
+        m_alarm = m_buffers.alarms.take(block, [](QStringView v) { return v.toString(); });
+        return;
+    }
+    // An alarm without its END line is closed, with one END line for each block left
+    // open inside it, so that it reads back as the same alarm once written.
+    QString alarm = block.toString();
+    for (int i = 0; i < openLevels; ++i)
+        alarm += crlf + endVAlarm;
+    m_alarm = std::move(alarm);
 }
 
 qsizetype ToDoScan::run() {
-    const qsizetype n = m_text.size();
-    qsizetype pos = std::min(findCr(m_text, m_begin) + 2, n);
-    int depth = 0;
-    bool inAlarm = false;
-    qsizetype alarmBegin = -1;
-    qsizetype lastLineEnd = -1;
-
-    while (pos < n) {
-        const qsizetype eol = findCr(m_text, pos);
-        const QStringView line = m_text.sliced(pos, eol - pos);
-        const qsizetype next = eol < n ? std::min(eol + 2, n) : n;
-
-        if (isFoldedContinuation(line)) {
-            if (!m_logical.isNull())
-                m_buffers.continuations.push_back(line);
-            lastLineEnd = eol;
-            pos = next;
-            continue;
-        }
-        finishLogicalLine();
-
-        if (isLine(line, endVTodoLine)) {
-            if (inAlarm) {
-                m_alarm = m_text.sliced(alarmBegin, pos - alarmBegin).toString() + endVAlarm;
-            }
-            m_rawData = m_text.sliced(m_begin, eol - m_begin).toString();
-            return next;
-        }
-        if (startsWithKeyword(line, u"BEGIN:")) {
-            if (depth == 0 && alarmBegin < 0 && isLine(line, u"BEGIN:VALARM")) {
-                inAlarm = true;
-                alarmBegin = pos;
-            }
-            ++depth;
-        } else if (depth > 0 && startsWithKeyword(line, u"END:")) {
-            --depth;
-            if (depth == 0 && inAlarm) {
-                m_alarm = m_buffers.alarms.take(m_text.sliced(alarmBegin, eol - alarmBegin),
-                                                [](QStringView v) { return v.toString(); });
-                inAlarm = false;
-            }
-        } else if (depth == 0) {
-            m_logical = line;
-        }
-        lastLineEnd = eol;
-        pos = next;
-    }
-
+    const ToDoWalk walk = walkToDo(m_text, m_begin, *this);
+    m_rawData = m_text.sliced(m_begin, walk.rawEnd - m_begin).toString();
     // No END line: the to-do runs to the end of the text and is closed all the same.
-    finishLogicalLine();
-    const qsizetype stop = lastLineEnd < 0 ? findCr(m_text, m_begin) : lastLineEnd;
-    if (inAlarm)
-        m_alarm = m_text.sliced(alarmBegin, stop - alarmBegin).toString() + crlf + endVAlarm;
-    m_rawData = m_text.sliced(m_begin, stop - m_begin).toString() + crlf + endVTodo;
-    return n;
+    if (!walk.terminated)
+        m_rawData += crlf + endVTodo;
+    return walk.next;
 }
 
 } // namespace
@@ -529,6 +431,69 @@ private:
         return QL_ToDo::unescaped(*view);
     }
 };
+
+namespace {
+
+// Name parts compare ignoring ASCII letter case.
+template <size_t N> bool isName(QStringView name, const char16_t (&word)[N]) {
+    return isLine(name, std::u16string_view(word, N - 1));
+}
+
+template <size_t N> bool startsWithName(QStringView name, const char16_t (&word)[N]) {
+    return startsWithKeyword(name, std::u16string_view(word, N - 1));
+}
+
+} // namespace
+
+RecordProperty recordPropertyOf(QStringView name) {
+    if (name.isEmpty())
+        return RecordProperty::None;
+    switch (name.front().unicode() & ~0x20) { // the first letter in upper case
+    case u'U':
+        if (isName(name, u"UID"))
+            return RecordProperty::UID;
+        if (isName(name, u"URL;VALUE=URI"))
+            return RecordProperty::URLURI;
+        if (isName(name, u"URL"))
+            return RecordProperty::URL;
+        break;
+    case u'S':
+        if (isName(name, u"SUMMARY"))
+            return RecordProperty::Summary;
+        if (isName(name, u"SEQUENCE"))
+            return RecordProperty::Sequence;
+        if (isName(name, u"STATUS"))
+            return RecordProperty::Status;
+        break;
+    case u'D':
+        if (isName(name, u"DTSTAMP"))
+            return RecordProperty::DateStamp;
+        if (startsWithName(name, u"DTSTART"))
+            return RecordProperty::Start;
+        if (isName(name, u"DESCRIPTION"))
+            return RecordProperty::Description;
+        if (isName(name, u"DUE;VALUE=DATE"))
+            return RecordProperty::DueDate;
+        if (isName(name, u"DUE"))
+            return RecordProperty::Due;
+        if (isName(name, u"DUE;VALUE=DATE-TIME"))
+            return RecordProperty::DueDateTime;
+        break;
+    case u'C':
+        if (isName(name, u"COMPLETED"))
+            return RecordProperty::Completed;
+        if (startsWithName(name, u"COMPLETED;TZID"))
+            return RecordProperty::CompletedTZID;
+        break;
+    case u'P':
+        if (isName(name, u"PRIORITY"))
+            return RecordProperty::Priority;
+        break;
+    default:
+        break;
+    }
+    return RecordProperty::None;
+}
 
 void appendToDos(QStringView text, const CalendarOfToDos& calendar,
                  std::vector<std::shared_ptr<QL_ToDo>>& out) {

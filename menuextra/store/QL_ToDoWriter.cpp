@@ -1,5 +1,6 @@
 // Turning a to-do back into VTODO text and putting it into the calendar file.
 #include "menuextra/store/QL_ToDo.h"
+#include "menuextra/store/QL_ToDoLines.h"
 #include "menuextra/store/QL_ToDoReader.h"
 
 #include "platform/Alert.h"
@@ -12,9 +13,13 @@
 #include "shared/QL_PanePath.h"
 
 #include <QStringList>
+#include <QStringMatcher>
 #include <QUuid>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -52,6 +57,20 @@ QString fold(const QString& escaped) {
     return out;
 }
 
+// A value written as it is stored (a date, a status, a UID) must stay on its line: a
+// line break in it would end the line and could end the component. So CR and LF are
+// left out of it.
+void appendOnOneLine(QString& out, QStringView value) {
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == u'\r' || value[i] == u'\n') {
+            out.append(value.sliced(from, i - from));
+            from = i + 1;
+        }
+    }
+    out.append(value.sliced(from));
+}
+
 QString escapeOrEmpty(const QL_ToDo::Text& text) {
     return QL_ToDo::convertToEscapedString(text).value_or(QString());
 }
@@ -79,109 +98,58 @@ QStringView propertyNameOf(QStringView namePart) {
     return semicolon < 0 ? namePart : namePart.first(semicolon);
 }
 
-// The name parts the reader takes into the record (exact, as the reader compares).
-bool isReadIntoRecord(QStringView namePart) {
-    static const QStringList exact = {QStringLiteral("UID"),
-                                      QStringLiteral("SUMMARY"),
-                                      QStringLiteral("DTSTAMP"),
-                                      QStringLiteral("SEQUENCE"),
-                                      QStringLiteral("DESCRIPTION"),
-                                      QStringLiteral("STATUS"),
-                                      QStringLiteral("COMPLETED"),
-                                      QStringLiteral("PRIORITY"),
-                                      QStringLiteral("DUE;VALUE=DATE"),
-                                      QStringLiteral("DUE"),
-                                      QStringLiteral("DUE;VALUE=DATE-TIME"),
-                                      QStringLiteral("URL;VALUE=URI"),
-                                      QStringLiteral("URL")};
-    return namePart.startsWith(u"DTSTART") || namePart.startsWith(u"COMPLETED;TZID") ||
-           exact.contains(namePart);
-}
-
-// One line of a component with its continuation lines, as it stands in the text.
-struct LogicalLine {
-    QStringView text; // without the final CR LF
-    QString unfolded() const {
-        QString out = text.toString();
-        for (qsizetype i = out.indexOf(crlf); i >= 0; i = out.indexOf(crlf, i))
-            out.remove(i, 3);
-        return out;
-    }
-};
-
-std::vector<LogicalLine> logicalLines(QStringView body) {
-    std::vector<LogicalLine> lines;
-    qsizetype start = 0;
-    while (start < body.size()) {
-        qsizetype end = body.indexOf(crlf, start);
-        // A line that begins with a space or tab continues the one before it.
-        while (end >= 0 && end + 2 < body.size() &&
-               (body[end + 2] == u' ' || body[end + 2] == u'\t'))
-            end = body.indexOf(crlf, end + 2);
-        if (end < 0)
-            end = body.size();
-        lines.push_back({body.sliced(start, end - start)});
-        start = end + 2;
-    }
-    return lines;
-}
-
-bool startsWithKeyword(QStringView line, QStringView keyword) {
-    return line.startsWith(keyword, Qt::CaseInsensitive);
-}
-
 // Appends, each ended by CR LF, the lines of the component as read that the record
 // does not own: everything the record cannot show stays exactly as it stood. Lines
-// and blocks are told apart as the reader tells them apart.
-void appendCarriedLines(QString& out, QStringView raw, const QStringList& emittedNames) {
-    const qsizetype firstBreak = raw.indexOf(crlf);
-    if (firstBreak < 0)
-        return;
-    QStringView body = raw.sliced(firstBreak + 2);
-    if (body.endsWith(u"END:VTODO", Qt::CaseInsensitive))
-        body.chop(9);
-    const std::vector<LogicalLine> lines = logicalLines(body);
-    auto owned = [&](const LogicalLine& line) {
-        const QString unfolded = line.unfolded();
-        const qsizetype colon = unfolded.indexOf(u':');
-        if (colon <= 0)
-            return false; // not a property line
-        const QStringView namePart = QStringView(unfolded).first(colon);
-        return isReadIntoRecord(namePart) ||
-               emittedNames.contains(propertyNameOf(namePart), Qt::CaseInsensitive);
-    };
-    bool alarmSkipped = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const QStringView line = lines[i].text;
-        if (startsWithKeyword(line, u"BEGIN:")) {
-            // A nested block runs to its matching END line and travels whole, except
-            // the first alarm, which the record holds and writes itself.
-            std::size_t last = i;
-            for (int depth = 1; last + 1 < lines.size() && depth > 0;) {
-                const QStringView inner = lines[++last].text;
-                if (startsWithKeyword(inner, u"BEGIN:"))
-                    ++depth;
-                else if (startsWithKeyword(inner, u"END:"))
-                    --depth;
-            }
-            const bool isAlarm = line.compare(u"BEGIN:VALARM", Qt::CaseInsensitive) == 0;
-            if (isAlarm && !alarmSkipped) {
-                alarmSkipped = true;
-            } else {
-                for (std::size_t j = i; j <= last; ++j) {
-                    out.append(lines[j].text);
-                    out.append(crlf);
-                }
-            }
-            i = last;
-            continue;
-        }
-        if (owned(lines[i]))
-            continue;
-        out.append(line);
-        out.append(crlf);
+// and blocks are told apart by the reader's own line model.
+class CarriedLines {
+public:
+    CarriedLines(QString& out, const QStringList& emittedNames)
+        : m_out(out), m_emittedNames(emittedNames) {}
+
+    // Continuation lines of the BEGIN:VTODO line stay with it.
+    void header(QStringView header) {
+        const qsizetype firstBreak = header.indexOf(crlf);
+        if (firstBreak >= 0)
+            m_headerContinuations = header.sliced(firstBreak);
     }
-}
+    void property(QStringView line, bool folded) {
+        if (owned(line, folded))
+            return;
+        m_out.append(line);
+        m_out.append(crlf);
+    }
+    // Nested blocks travel whole, except the first alarm, which the record holds and
+    // writes itself.
+    void block(QStringView block, bool isFirstAlarm, int) {
+        if (isFirstAlarm)
+            return;
+        m_out.append(block);
+        m_out.append(crlf);
+    }
+    QStringView headerContinuations() const { return m_headerContinuations; }
+
+private:
+    // A line is the record's when the reader takes it into the record, or when this
+    // text writes a property of the same name (so DUE and a zoned DUE never both stand).
+    bool owned(QStringView line, bool folded) const {
+        QString unfolded;
+        if (folded) {
+            unfolded = line.toString();
+            for (qsizetype i = unfolded.indexOf(crlf); i >= 0; i = unfolded.indexOf(crlf, i))
+                unfolded.remove(i, 3);
+            line = unfolded;
+        }
+        const std::optional<QStringView> namePart = ql::namePartOf(line);
+        if (!namePart)
+            return false; // not a property line
+        return ql::recordPropertyOf(*namePart) != ql::RecordProperty::None ||
+               m_emittedNames.contains(propertyNameOf(*namePart), Qt::CaseInsensitive);
+    }
+
+    QString& m_out;
+    const QStringList& m_emittedNames;
+    QStringView m_headerContinuations;
+};
 
 // One change to the calendar text: length units at "at" give way to insert.
 struct Edit {
@@ -191,16 +159,45 @@ struct Edit {
 };
 using Edits = std::vector<Edit>;
 
-// Every occurrence of needle, letter case ignored, found in one pass; nothing when
-// there is none.
+bool endsLine(QStringView text, qsizetype end) {
+    return end == text.size() ||
+           (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ||
+           (end >= 2 && text[end - 2] == u'\r' && text[end - 1] == u'\n');
+}
+
+// Every occurrence of needle as whole lines, letter case ignored, found in one pass;
+// nothing when there is none. A copy standing inside a line (in a value, say) is not
+// the component and is never touched.
 std::optional<Edits> replacingEverywhere(QStringView text, QStringView needle,
                                          const QString& replacement) {
     if (needle.isEmpty())
         return std::nullopt;
+    // A copy can only begin where a line begins, so only line starts are compared,
+    // first by their first character: far quicker than a search through every
+    // character of a large calendar with case folding.
     Edits edits;
-    for (qsizetype at = text.indexOf(needle, 0, Qt::CaseInsensitive); at >= 0;
-         at = text.indexOf(needle, at + needle.size(), Qt::CaseInsensitive))
-        edits.push_back({at, needle.size(), replacement});
+    const qsizetype n = text.size();
+    // ASCII letters fold by one bit; other characters go through the full folding.
+    auto folded = [](QChar c) -> char16_t {
+        const char16_t u = c.unicode();
+        if (u < 0x80)
+            return u >= u'A' && u <= u'Z' ? char16_t(u | 0x20) : u;
+        return c.toCaseFolded().unicode();
+    };
+    const char16_t first = folded(needle.front());
+    qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
+    while (pos + needle.size() <= n) {
+        if (folded(text[pos]) == first &&
+            text.sliced(pos, needle.size()).compare(needle, Qt::CaseInsensitive) == 0 &&
+            endsLine(text, pos + needle.size())) {
+            edits.push_back({pos, needle.size(), replacement});
+            pos += needle.size();
+            if (needle.endsWith(crlf))
+                continue;
+        }
+        // Line ends are CR LF throughout: the text is normalised.
+        pos = ql::findCr(text, pos) + 2;
+    }
     if (edits.empty())
         return std::nullopt;
     return edits;
@@ -251,34 +248,42 @@ std::optional<Edits> editsFor(QStringView text, int action, const QL_ToDo::Text&
 
 // The number of UTF-8 bytes of well-formed UTF-16 text (a surrogate pair gives four).
 qsizetype utf8Length(QStringView text) {
-    qsizetype n = 0;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        n += u < 0x80 ? 1 : (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) ? 2 : 3;
+    // Without branches, so that the compiler makes vector code of it: one byte, one
+    // more from U+0080, one more from U+0800 except for the halves of a pair.
+    const char16_t* data = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype n = size;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = data[i];
+        n += qsizetype(u >= 0x80) + qsizetype(u >= 0x800) - qsizetype(u >= 0xD800 && u <= 0xDFFF);
     }
     return n;
 }
 
-// The new file bytes. When the line endings needed no change, the text is exactly
-// the file's bytes decoded, so the untouched stretches are copied as bytes instead
-// of being encoded again: a large calendar costs little more than its copy.
-QByteArray applied(const QString& text, bool textIsFileBytes, const QByteArray& fileBytes,
-                   const Edits& edits) {
+// The new file content, as pieces to write one after the other. When the line endings
+// needed no change, the text is exactly the file's bytes decoded, so the untouched
+// stretches are the file's own bytes, not copied and not encoded again: a large
+// calendar costs little more than its copy. inserts keeps the encoded new parts.
+std::vector<QByteArrayView> applied(const QString& text, bool textIsFileBytes,
+                                    const QByteArray& fileBytes, const Edits& edits,
+                                    std::vector<QByteArray>& inserts) {
+    std::vector<QByteArrayView> pieces;
+    inserts.clear();
+    inserts.reserve(edits.size() + 1);
     if (textIsFileBytes) {
-        QByteArray out;
-        out.reserve(fileBytes.size() + 3 * edits.size() * edits.front().insert.size() + 16);
         const QStringView view(text);
         qsizetype pos = 0;
         qsizetype bytePos = 0;
         for (const Edit& e : edits) {
             const qsizetype kept = utf8Length(view.sliced(pos, e.at - pos));
-            out.append(fileBytes.constData() + bytePos, kept);
+            pieces.emplace_back(fileBytes.constData() + bytePos, kept);
             bytePos += kept + utf8Length(view.sliced(e.at, e.length));
             pos = e.at + e.length;
-            out.append(e.insert.toUtf8());
+            inserts.push_back(e.insert.toUtf8());
+            pieces.emplace_back(inserts.back());
         }
-        out.append(fileBytes.constData() + bytePos, fileBytes.size() - bytePos);
-        return out;
+        pieces.emplace_back(fileBytes.constData() + bytePos, fileBytes.size() - bytePos);
+        return pieces;
     }
     QString out;
     out.reserve(text.size() + edits.size() * edits.front().insert.size() + 16);
@@ -289,7 +294,22 @@ QByteArray applied(const QString& text, bool textIsFileBytes, const QByteArray& 
         pos = e.at + e.length;
     }
     out.append(QStringView(text).sliced(pos));
-    return out.toUtf8();
+    inserts.push_back(out.toUtf8());
+    pieces.emplace_back(inserts.back());
+    return pieces;
+}
+
+// The file's bytes and text go into buffers kept from one write to the next, as the
+// reader keeps its own: writes run on the main thread, and fresh memory for a large
+// calendar on every write cost more than the work on it.
+struct WriteBuffers {
+    platform::FileSnapshot snapshot;
+    QString contents;
+};
+
+WriteBuffers& writeBuffers() {
+    thread_local WriteBuffers buffers;
+    return buffers;
 }
 
 void reportFailedWrite() {
@@ -304,25 +324,102 @@ void reportFailedWrite() {
         QStringLiteral("Quillo_Failed_Write"), QStringLiteral("com.orvane.quillo"));
 }
 
+// True when the text is a whole calendar: its first line is BEGIN:VCALENDAR and its
+// last line that is not empty is END:VCALENDAR (letter case ignored). A calendar
+// caught while another program saves it in place is cut short and is not.
+bool isWholeCalendar(QStringView text) {
+    if (text.startsWith(QChar(0xFEFF)))
+        text = text.sliced(1);
+    if (!ql::isLine(text.first(std::min(ql::findCr(text, 0), text.size())), u"BEGIN:VCALENDAR"))
+        return false;
+    qsizetype end = text.size();
+    while (end > 0) {
+        qsizetype start = text.lastIndexOf(crlf, end - 1);
+        start = start < 0 ? 0 : start + 2;
+        const QStringView line = text.sliced(start, end - start);
+        if (!line.trimmed().isEmpty())
+            return ql::isLine(line, u"END:VCALENDAR");
+        end = start >= 2 ? start - 2 : 0;
+        if (start == 0)
+            break;
+    }
+    return false;
+}
+
+// Between tries the other program gets a moment to finish its save.
+void waitBeforeTry(int attempt) {
+    constexpr long pausesMs[] = {0, 20, 80};
+    const long ms = pausesMs[std::min<int>(attempt, std::size(pausesMs) - 1)];
+    if (ms > 0) {
+        const timespec pause{0, ms * 1000000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+// A file that has not changed for a while is not being saved: waiting for it to
+// become whole would be in vain.
+bool changedLately(const platform::FileIdentity& identity) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 ageMs = (qint64(now.tv_sec) - identity.modifiedSeconds) * 1000 +
+                         (qint64(now.tv_nsec) - identity.modifiedNanoseconds) / 1000000;
+    return ageMs < 2000;
+}
+
+// True when a to-do of the text has no END:VTODO line: it would take in whatever
+// is added after it.
+bool hasUnterminatedToDo(QStringView text) {
+    struct Ignore {
+        void header(QStringView) {}
+        void property(QStringView, bool) {}
+        void block(QStringView, bool, int) {}
+    } ignore;
+    for (qsizetype pos = 0; pos < text.size();) {
+        const qsizetype eol = ql::findCr(text, pos);
+        if (ql::isLine(text.sliced(pos, eol - pos), u"BEGIN:VTODO")) {
+            const ql::ToDoWalk walk = ql::walkToDo(text, pos, ignore);
+            if (!walk.terminated)
+                return true;
+            pos = walk.next;
+        } else {
+            pos = std::min(eol + 2, text.size());
+        }
+    }
+    return false;
+}
+
 // Reads, changes and replaces the file; a save by someone else between our read and
-// our replace makes us start again from their version.
+// our replace makes us start again from their version, and so does a file that was
+// being written while we read it.
 bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawData,
                      const QString& formatted) {
     for (int attempt = 0; attempt < writeAttempts; ++attempt) {
-        const std::optional<platform::FileSnapshot> snapshot = platform::readFileSnapshot(path);
-        if (!snapshot)
+        waitBeforeTry(attempt);
+        WriteBuffers& buffers = writeBuffers();
+        platform::FileSnapshot& snapshot = buffers.snapshot;
+        if (!platform::readFileSnapshot(path, snapshot))
             return false;
-        const std::optional<QString> contents = platform::decodeUtf8(snapshot->bytes);
-        if (!contents)
+        if (!snapshot.settled)
+            continue;
+        // A file caught in the middle of a save (cut in a character, or short of its
+        // end) is read again; one that stays so is not a calendar we can write.
+        const bool decoded = platform::decodeUtf8(snapshot.bytes, buffers.contents);
+        const QString text = decoded ? ql::normalizeLineEndings(buffers.contents) : QString();
+        if (!decoded || !isWholeCalendar(text)) {
+            if (!changedLately(snapshot.identity))
+                return false;
+            continue;
+        }
+        if (action == QLWriteActionAdd && hasUnterminatedToDo(text))
             return false;
-        const QString text = ql::normalizeLineEndings(*contents);
         const std::optional<Edits> edits = editsFor(text, action, rawData, formatted);
         if (!edits)
             return false;
         // Normalising only ever adds characters, so an equal length means no change.
-        const QByteArray changed =
-            applied(text, text.size() == contents->size(), snapshot->bytes, *edits);
-        switch (platform::replaceFileAtomically(path, changed, snapshot->identity)) {
+        std::vector<QByteArray> inserts;
+        const std::vector<QByteArrayView> changed =
+            applied(text, text.size() == buffers.contents.size(), snapshot.bytes, *edits, inserts);
+        switch (platform::replaceFileAtomically(path, changed, snapshot.identity)) {
         case platform::AtomicReplaceResult::Replaced:
             return true;
         case platform::AtomicReplaceResult::Failed:
@@ -373,25 +470,30 @@ QL_ToDo::Text QL_ToDo::convertToEscapedString(const Text& text) {
 }
 
 QString QL_ToDo::vToDoFormatted() const {
-    QString out;
+    QString body;
     QStringList emitted; // property names this text writes for the record
-    auto line = [&](QStringView name, QStringView separator, QStringView value) {
-        out.append(name);
-        out.append(separator);
-        out.append(value);
-        out.append(crlf);
+    // Escaped values are folded already; any other value is kept on its line.
+    enum Form { Stored, Escaped };
+    auto line = [&](QStringView name, QStringView separator, QStringView value,
+                    Form form = Stored) {
+        appendOnOneLine(body, name);
+        body.append(separator);
+        if (form == Escaped)
+            body.append(value);
+        else
+            appendOnOneLine(body, value);
+        body.append(crlf);
         emitted.append(propertyNameOf(name).toString());
     };
-    out.append(u"BEGIN:VTODO\r\n");
     if (toDo_Priority)
         line(u"PRIORITY", u":", QString::number(*toDo_Priority));
     if (toDo_CreationDateHeader && toDo_CreationDate)
         line(*toDo_CreationDateHeader, u":", *toDo_CreationDate);
-    line(u"SUMMARY", u":", escapeOrEmpty(toDo_Summary));
+    line(u"SUMMARY", u":", escapeOrEmpty(toDo_Summary), Escaped);
     line(u"UID", u":",
          toDo_UID ? *toDo_UID : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (toDo_URL)
-        line(u"URL;VALUE=URI", u":", escapeOrEmpty(toDo_URL));
+        line(u"URL;VALUE=URI", u":", escapeOrEmpty(toDo_URL), Escaped);
     line(u"SEQUENCE", u":", sequenceText(toDo_Sequence));
     line(u"DTSTAMP", u":",
          toDo_DateStamp ? *toDo_DateStamp
@@ -401,20 +503,32 @@ QString QL_ToDo::vToDoFormatted() const {
     if (toDo_CompletedDate)
         line(u"COMPLETED", u":", *toDo_CompletedDate);
     if (toDo_Description)
-        line(u"DESCRIPTION", u":", escapeOrEmpty(toDo_Description));
+        line(u"DESCRIPTION", u":", escapeOrEmpty(toDo_Description), Escaped);
     if (toDo_DueDate) {
-        // A date with a time part is no DATE value; keep it under the plain name.
-        if (isEightDigitDate(*toDo_DueDate))
+        // A date with a time part is no DATE value; keep it under the plain name. The
+        // value is judged as it will stand in the file, on one line.
+        QString due;
+        appendOnOneLine(due, *toDo_DueDate);
+        if (isEightDigitDate(due))
             line(u"DUE;VALUE=DATE", u":", *toDo_DueDate);
         else
             line(u"DUE", u":", *toDo_DueDate);
     }
     if (toDo_VAlarm && !toDo_VAlarm->isEmpty()) {
-        out.append(*toDo_VAlarm);
-        out.append(crlf);
+        body.append(*toDo_VAlarm);
+        body.append(crlf);
     }
-    if (toDo_RawData)
-        appendCarriedLines(out, *toDo_RawData, emitted);
+
+    QString out;
+    out.reserve(body.size() + (toDo_RawData ? toDo_RawData->size() / 4 : 0) + 32);
+    out.append(u"BEGIN:VTODO");
+    if (toDo_RawData) {
+        CarriedLines carried(body, emitted);
+        ql::walkToDo(*toDo_RawData, 0, carried);
+        out.append(carried.headerContinuations());
+    }
+    out.append(crlf);
+    out.append(body);
     out.append(u"END:VTODO");
     return out;
 }

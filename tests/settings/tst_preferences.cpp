@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using platform::DistributedNotificationCenter;
 
@@ -248,6 +249,49 @@ private slots:
         QCOMPARE(fileContents().value_or(QVariantMap()).value("openMenuKey").toInt(), 100);
         QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
         QFile::remove(kept.fileName());
+    }
+
+    // What stands in place of the domain file and is no file to read (a FIFO would block
+    // every call, a link to an endless device would be read until memory runs out)
+    // reads as nothing and is moved aside by the next write, without hanging.
+    void domainFileThatIsNoFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("sparse 64 GiB file") << "sparse";
+    }
+
+    void domainFileThatIsNoFile() {
+        QFETCH(QString, kind);
+        QL_Preferences::sharedPreferences().setOpenMenuKey(100);
+        const QByteArray path = QFile::encodeName(plistPath());
+        QVERIFY(QFile::remove(plistPath()));
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        else if (kind == "zero")
+            QCOMPARE(::symlink("/dev/zero", path.constData()), 0);
+        else
+            QVERIFY(QFile(plistPath()).open(QIODevice::WriteOnly) &&
+                    ::truncate(path.constData(), qint64(64) << 30) == 0);
+
+        QVERIFY(!platform::preferencesAppSynchronize(kQLApplicationID));
+        (void)QL_Preferences::sharedPreferences().openMenuKey();
+        (void)platform::persistentDomainForName(kQLApplicationID);
+
+        QL_Preferences::sharedPreferences().setOpenMenuKey(77);
+        QCOMPARE(fileContents().value_or(QVariantMap()).value("openMenuKey").toInt(), 77);
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(QL_Preferences::sharedPreferences().openMenuKey(), 77);
+        QVERIFY(!QFile::exists(plistPath() + QStringLiteral(".lock")));
+        // The odd entry itself is kept aside, untouched.
+        const QByteArray kept = path + ".unreadable";
+        struct stat status {};
+        QCOMPARE(::lstat(kept.constData(), &status), 0);
+        QCOMPARE(kind == "fifo"   ? S_ISFIFO(status.st_mode)
+                 : kind == "zero" ? S_ISLNK(status.st_mode)
+                                  : S_ISREG(status.st_mode),
+                 true);
+        QCOMPARE(::unlink(kept.constData()), 0);
     }
 
     void persistentDomainIsReplacedWhole() {

@@ -1,15 +1,21 @@
 #include "store/StoreTestSupport.h"
 
+#include "common/BinaryPlist.h"
+
 #include "menuextra/QLMenuExtra.h"
 #include "menuextra/store/QL_CalendarStore.h"
 #include "platform/PropertyList.h"
 #include "shared/QL_Preferences.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <QTest>
 #include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::PropertyList;
 using Text = QL_Calendar::Text;
@@ -233,6 +239,139 @@ private slots:
         QVERIFY(!menuExtra.loadiCalCalendars());
         QVERIFY(!menuExtra.theCalendars());
         QCOMPARE(log.lines(), (QStringList{walkPrefix + walkLine, unableToParse}));
+    }
+
+    // Node lists made to harm the reader end as an unreadable node list (or a skipped
+    // calendar), at once and without a crash.
+    void hostileNodeLists_data() {
+        QTest::addColumn<QByteArray>("nodes");
+        QTest::addColumn<QStringList>("titles"); // empty: the node list is unreadable
+        QTest::addColumn<QStringList>("log");
+        const QByteArray type = "Type", sourceKey = "SourceKey", list = "List";
+        {
+            // "good" + NUL + "evil": the calendar "good" must not be read in its place.
+            testenv::BinaryPlist p;
+            const int node =
+                p.dictionary({{p.string(type), p.string("CALSourceNode")},
+                              {p.string(sourceKey), p.string(QByteArray("good\0evil", 9))}});
+            const int other = p.dictionary({{p.string(type), p.string("CALSourceNode")},
+                                            {p.string(sourceKey), p.string("other")}});
+            const int root = p.dictionary({{p.string(list), p.array({node, other})}});
+            QTest::newRow("NUL in a source key")
+                << p.build(root) << QStringList{"Other"}
+                << QStringList{walkPrefix + "unsafe SourceKey, calendar skipped"};
+        }
+        {
+            testenv::BinaryPlist p;
+            int inner = p.array({});
+            for (int i = 0; i < 100000; ++i)
+                inner = p.array({inner});
+            const int root = p.dictionary({{p.string(list), inner}});
+            QTest::newRow("100,000 levels deep")
+                << p.build(root) << QStringList{} << QStringList{nodesMissing};
+        }
+        {
+            // Each array holds the next one twice: 2^60 nodes once expanded.
+            testenv::BinaryPlist p;
+            int inner = p.string("x");
+            for (int i = 0; i < 60; ++i)
+                inner = p.array({inner, inner});
+            const int root = p.dictionary({{p.string(list), inner}});
+            QTest::newRow("shared references")
+                << p.build(root) << QStringList{} << QStringList{nodesMissing};
+        }
+        {
+            // An array that refers to itself.
+            testenv::BinaryPlist p;
+            const int self = p.reserve();
+            const int body = p.array({self});
+            p.set(self, body);
+            const int root = p.dictionary({{p.string(list), self}});
+            QTest::newRow("array holding itself")
+                << p.build(root) << QStringList{} << QStringList{nodesMissing};
+        }
+        QTest::newRow("XML 100,000 levels deep")
+            << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>List</key>" +
+                   QByteArray("<array>").repeated(100000) +
+                   QByteArray("</array>").repeated(100000) + "</dict></plist>"
+            << QStringList{} << QStringList{nodesMissing};
+        {
+            // A long list is read whole, in order: 300,000 nodes that are no calendars,
+            // then one that is.
+            testenv::BinaryPlist p;
+            QList<int> nodes;
+            const int number = p.integer(1);
+            for (int i = 0; i < 300000; ++i)
+                nodes.append(number);
+            nodes.append(p.dictionary({{p.string(type), p.string("CALSourceNode")},
+                                       {p.string(sourceKey), p.string("other")}}));
+            const int root = p.dictionary({{p.string(list), p.array(nodes)}});
+            QTest::newRow("300,000 nodes")
+                << p.build(root) << QStringList{"Other"} << QStringList{};
+        }
+        QTest::newRow("sparse 64 GiB node list")
+            << QByteArray("sparse") << QStringList{} << QStringList{nodesMissing};
+    }
+
+    void hostileNodeLists() {
+        QFETCH(QByteArray, nodes);
+        QFETCH(QStringList, titles);
+        QFETCH(QStringList, log);
+        QVERIFY(addCalendar("good", {{"Title", "Good"}}));
+        QVERIFY(addCalendar("other", {{"Title", "Other"}}));
+        if (nodes == "sparse") {
+            QVERIFY(storetest::writeFile(ql::nodesPath(), ""));
+            QCOMPARE(::truncate(QFile::encodeName(ql::nodesPath()).constData(), qint64(64) << 30),
+                     0);
+        } else {
+            QVERIFY(storetest::writeFile(ql::nodesPath(), nodes));
+        }
+        QLMenuExtra menuExtra;
+        testenv::LogRecorder recorder;
+        QCOMPARE(menuExtra.loadiCalCalendars(), !titles.isEmpty());
+        QCOMPARE(recorder.lines(), log);
+        if (!titles.isEmpty())
+            QCOMPARE(::titles(*menuExtra.theCalendars()), titles);
+        QVERIFY(!menuExtra.theWatchedPaths().contains(ql::calendarDataPath("good")));
+    }
+
+    void hugeInfoPlistIsUnreadable() {
+        QVERIFY(addCalendar("a", {{"Title", "A"}}));
+        QVERIFY(writeNodes({sourceNode("a")}));
+        QCOMPARE(
+            ::truncate(QFile::encodeName(ql::calendarInfoPath("a")).constData(), qint64(64) << 30),
+            0);
+        QLMenuExtra menuExtra;
+        testenv::LogRecorder log;
+        QVERIFY(!menuExtra.loadiCalCalendars());
+        QCOMPARE(log.lines(), (QStringList{walkPrefix + "infoDict is nil", unableToParse}));
+    }
+
+    // A calendar application that saves by deleting the data file and creating it anew:
+    // a load in between misses the calendar, and the store is read again once the file
+    // is back.
+    void calendarSavedByDeleteThenCreateComesBack() {
+        QVERIFY(addCalendar("a", {{"Title", "A"}}));
+        QVERIFY(addCalendar("b", {{"Title", "B"}}));
+        QVERIFY(writeNodes({sourceNode("a"), sourceNode("b")}));
+        QLMenuExtra menuExtra;
+        QVERIFY(QFile::remove(ql::calendarDataPath("a")));
+        menuExtra.refreshMenu();
+        QCOMPARE(titles(*menuExtra.theCalendars()), QStringList{"B"});
+        const int refreshes = menuExtra.refreshCount();
+
+        QVERIFY(storetest::writeFile(ql::calendarDataPath("a"),
+                                     "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(menuExtra.refreshCount() > refreshes, 10000);
+        QCOMPARE(titles(*menuExtra.theCalendars()), (QStringList{"A", "B"}));
+        QVERIFY(menuExtra.theWatchedPaths().contains(ql::calendarDataPath("a")));
+
+        // The same when the calendar's whole folder went and comes back.
+        QVERIFY(QDir(storetest::storeRoot() + "/Sources/a.calendar").removeRecursively());
+        QVERIFY(!menuExtra.loadiCalCalendars());
+        QVERIFY(addCalendar("a", {{"Title", "A"}}));
+        QTRY_VERIFY_WITH_TIMEOUT(menuExtra.theCalendars() && menuExtra.theCalendars()->size() == 2,
+                                 10000);
     }
 
     void nodeShapes() {

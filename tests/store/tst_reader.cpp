@@ -311,7 +311,24 @@ private slots:
             << QStringList{"DUE;TZID=Europe/Berlin:20070115T090000"} << "due" << absent;
         QTest::newRow("later line wins") << QStringList{"STATUS:A", "STATUS:B"} << "status"
                                          << "B";
-        QTest::newRow("names are case-sensitive") << QStringList{"status:A"} << "status" << absent;
+        QTest::newRow("names ignore letter case") << QStringList{"status:A"} << "status"
+                                                  << "A";
+        QTest::newRow("later line wins whatever its case")
+            << QStringList{"STATUS:A", "Status:B"} << "status"
+            << "B";
+        QTest::newRow("mixed-case due date") << QStringList{"Due;Value=Date:20070116"} << "due"
+                                             << "20070116";
+        QTest::newRow("lower-case zoned completion")
+            << QStringList{"completed;tzid=Europe/Berlin:20070111T100000"} << "completed"
+            << "20070111T100000";
+        QTest::newRow("lower-case start-date header")
+            << QStringList{"dtstart;value=date:20070110"} << "start"
+            << "dtstart;value=date=20070110";
+        QTest::newRow("white space before a name")
+            << QStringList{QStringLiteral("\u00a0\u3000\vURL:http://x/")} << "url"
+            << "http://x/";
+        QTest::newRow("only white space before the colon")
+            << QStringList{QStringLiteral("\u00a0:x")} << "status" << absent;
         QTest::newRow("empty value is present") << QStringList{"STATUS:"} << "status"
                                                 << "";
         QTest::newRow("value keeps its spaces") << QStringList{"STATUS: A "} << "status"
@@ -391,6 +408,7 @@ private slots:
         QTest::newRow("not UTF-8") << QByteArray("BEGIN:VTODO\r\nSUMMARY:Caf\xe9\r\nEND:VTODO\r\n");
         QTest::newRow("truncated UTF-8") << QByteArray("BEGIN:VTODO\r\nSUMMARY:\xe2\x9c");
         QTest::newRow("FIFO") << QByteArray("fifo");
+        QTest::newRow("sparse 64 GiB") << QByteArray("sparse");
     }
 
     void unreadableFilesFailAndEmptyTheList() {
@@ -404,6 +422,9 @@ private slots:
             QVERIFY(QFile::remove(testDataPath()));
         if (bytes == "fifo") // a reader that opened it would wait for a writer forever
             QCOMPARE(::mkfifo(QFile::encodeName(testDataPath()).constData(), 0600), 0);
+        else if (bytes == "sparse") // would need 64 GiB of memory
+            QCOMPARE(::truncate(QFile::encodeName(testDataPath()).constData(), qint64(64) << 30),
+                     0);
         else if (!bytes.isEmpty())
             QVERIFY(storetest::writeFile(testDataPath(), bytes));
         testenv::LogRecorder log;

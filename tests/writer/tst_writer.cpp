@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +25,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace writertest;
@@ -376,6 +379,14 @@ private slots:
             << QStringList{"NO COLON HERE", ":NO NAME"} << QStringList{};
         const QStringList block = {"BEGIN:X-BLOCK", "UID:inner", "STATUS:inner", "END:X-BLOCK"};
         QTest::newRow("a nested block travels whole") << block << "none" << block << QStringList{};
+        QTest::newRow("record lines in any letter case are the record's")
+            << QStringList{"uid:o-1", "Summary:S", "status:NEEDS-ACTION"} << "none"
+            << QStringList{"UID:o-1", "SUMMARY:S", "STATUS:NEEDS-ACTION"}
+            << QStringList{"uid:o-1", "Summary:S", "status:NEEDS-ACTION"};
+        QTest::newRow("white space before a name")
+            << QStringList{QStringLiteral("\u00a0\vSTATUS:NEEDS-ACTION")} << "none"
+            << QStringList{"STATUS:NEEDS-ACTION"}
+            << QStringList{QStringLiteral("\u00a0\vSTATUS:NEEDS-ACTION")};
         QTest::newRow("a cleared link goes")
             << QStringList{"URL:http://example.org/"} << "unlink" << QStringList{}
             << QStringList{"URL:http://example.org/"};
@@ -417,6 +428,10 @@ private slots:
         QTest::newRow("add without a calendar end") << "noend";
         QTest::newRow("unknown action") << "action";
         QTest::newRow("file changed before every replace") << "racing";
+        QTest::newRow("calendar cut short by an in-place save") << "halfwritten";
+        QTest::newRow("calendar without its first line") << "nobegin";
+        QTest::newRow("FIFO in place of the file") << "fifo";
+        QTest::newRow("sparse 64 GiB file") << "sparse";
     }
 
     void failures() {
@@ -458,6 +473,24 @@ private slots:
             action = QLWriteActionAdd;
         } else if (kind == "action") {
             action = 2;
+        } else if (kind == "halfwritten") {
+            // Caught halfway through a save: whole lines, but the end is missing.
+            QStringList many;
+            for (int i = 0; i < 200; ++i)
+                many.append(
+                    QString(crlfLines(workedExampleLines)).replace("abc-1", QString::number(i)));
+            const QString full = calendarAround(many);
+            const QString half = full.left(full.indexOf("UID:102"));
+            QVERIFY(putFile(path, half.toUtf8()));
+            toDo = readToDos(half).at(5);
+            toDo->setStatus(QStringLiteral("COMPLETED"));
+        } else if (kind == "nobegin") {
+            QVERIFY(putFile(path, text.mid(text.indexOf("VERSION")).toUtf8()));
+        } else if (kind == "fifo") {
+            QFile::remove(path);
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        } else if (kind == "sparse") {
+            QCOMPARE(::truncate(QFile::encodeName(path).constData(), qint64(64) << 30), 0);
         } else if (kind == "racing") {
             // The calendar application saves again and again, each time a new version.
             platform::setBeforeReplaceHook([&](const QString& p) {
@@ -465,7 +498,8 @@ private slots:
                 QVERIFY(putFile(p, text.toUtf8() + QByteArray(hookCalls, '\n')));
             });
         }
-        const QByteArray before = fileBytes(path);
+        const QByteArray before =
+            kind == "fifo" || kind == "sparse" ? QByteArray() : fileBytes(path);
         testenv::LogRecorder log;
 
         const bool written = toDo->writeToCalendar(path, action);
@@ -493,11 +527,182 @@ private slots:
         if (kind == "racing") {
             QCOMPARE(hookCalls, 3);
             QCOMPARE(fileBytes(path), text.toUtf8() + "\n\n\n"); // their last save, untouched
-        } else if (kind != "missing" && kind != "folder") {
+        } else if (kind == "sparse") {
+            QCOMPARE(QFileInfo(path).size(), qint64(64) << 30);
+        } else if (kind != "missing" && kind != "folder" && kind != "fifo") {
             QCOMPARE(fileBytes(path), before);
         }
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
-                 kind == "missing" || kind == "folder" ? 0 : 1); // no temporary file left
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+                .size(),
+            kind == "missing" ? 0 : 1); // no temporary file left
+    }
+
+    void lowerCaseToDoKeepsItsIdentity() {
+        const QStringList component = {"BEGIN:VTODO", "uid:lc-1", "Summary:Feed the cat",
+                                       "dtstamp:20070110T120000Z", "END:VTODO"};
+        QVERIFY(putFile(m_path, calendarAround({crlfLines(component)}).toUtf8()));
+        const std::shared_ptr<QL_ToDo> toDo = readToDosOfFile(m_path).at(0);
+        toDo->setStatus(QStringLiteral("COMPLETED"));
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
+        const QStringList expected = {"BEGIN:VTODO", "SUMMARY:Feed the cat",     "UID:lc-1",
+                                      "SEQUENCE:0",  "DTSTAMP:20070110T120000Z", "STATUS:COMPLETED",
+                                      "END:VTODO"};
+        QCOMPARE(QString::fromUtf8(fileBytes(m_path)), calendarAround({crlfLines(expected)}));
+    }
+
+    // Lines that continue another line stay with it, whatever it is; a rewrite keeps
+    // every block once, and writing the result again changes nothing.
+    void continuationLinesStayWithTheirLine_data() {
+        QTest::addColumn<QStringList>("component");
+        QTest::addColumn<QStringList>("written");
+        QTest::newRow("continued alarm begin line")
+            << QStringList{"BEGIN:VTODO",   "UID:c-1",       "SUMMARY:S",  "BEGIN:VALARM",
+                           " X-NOTE",       "TRIGGER:-PT5M", "END:VALARM", "BEGIN:VALARM",
+                           "TRIGGER:-PT1H", "END:VALARM",    "END:VTODO"}
+            << QStringList{"BEGIN:VTODO",
+                           "SUMMARY:S",
+                           "UID:c-1",
+                           "SEQUENCE:0",
+                           "DTSTAMP:20070110T120000Z",
+                           "BEGIN:VALARM",
+                           " X-NOTE",
+                           "TRIGGER:-PT5M",
+                           "END:VALARM",
+                           "BEGIN:VALARM",
+                           "TRIGGER:-PT1H",
+                           "END:VALARM",
+                           "END:VTODO"};
+        QTest::newRow("continuation after the begin line")
+            << QStringList{"BEGIN:VTODO",
+                           " stray",
+                           "UID:c-1",
+                           "SUMMARY:S",
+                           "DUE;VALUE=DATE:20070115",
+                           "END:VTODO"}
+            << QStringList{"BEGIN:VTODO",
+                           " stray",
+                           "SUMMARY:S",
+                           "UID:c-1",
+                           "SEQUENCE:0",
+                           "DTSTAMP:20070110T120000Z",
+                           "DUE;VALUE=DATE:20070115",
+                           "END:VTODO"};
+        QTest::newRow("continuation after a nested block's end")
+            << QStringList{"BEGIN:VTODO", "UID:c-1", "SUMMARY:S",           "BEGIN:X-B", "A:1",
+                           "END:X-B",     " tail",   "STATUS:NEEDS-ACTION", "END:VTODO"}
+            << QStringList{"BEGIN:VTODO",
+                           "SUMMARY:S",
+                           "UID:c-1",
+                           "SEQUENCE:0",
+                           "DTSTAMP:20070110T120000Z",
+                           "STATUS:NEEDS-ACTION",
+                           "BEGIN:X-B",
+                           "A:1",
+                           "END:X-B",
+                           " tail",
+                           "END:VTODO"};
+    }
+
+    void continuationLinesStayWithTheirLine() {
+        QFETCH(QStringList, component);
+        QFETCH(QStringList, written);
+        const QStringList withStamp = component.mid(0, component.size() - 1) +
+                                      QStringList{"DTSTAMP:20070110T120000Z", "END:VTODO"};
+        QVERIFY(putFile(m_path, calendarAround({crlfLines(withStamp)}).toUtf8()));
+        const QByteArray original = fileBytes(m_path);
+        const std::shared_ptr<QL_ToDo> toDo = readToDosOfFile(m_path).at(0);
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
+        const QByteArray once = fileBytes(m_path);
+        QCOMPARE(QString::fromUtf8(once), calendarAround({crlfLines(written)}));
+        // The record read back is the record written, and writing it again is a no-op.
+        const std::shared_ptr<QL_ToDo> back = readToDosOfFile(m_path).at(0);
+        QCOMPARE(fieldsOf(*back), fieldsOf(*toDo));
+        QVERIFY(back->writeToCalendar(m_path, QLWriteActionReplace));
+        QCOMPARE(fileBytes(m_path), once);
+        QVERIFY(original != once);
+    }
+
+    // Only whole lines are the to-do: a copy of its text inside a line is something
+    // else's value and stays.
+    void onlyWholeLinesAreReplaced() {
+        const QString component = crlfLines(workedExampleLines);
+        const QString text =
+            calendarAround({component, "X-COPY:" + component, component + "X-TAIL:1"});
+        QVERIFY(putFile(m_path, text.toUtf8()));
+        const std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionRemove));
+        QCOMPARE(QString::fromUtf8(fileBytes(m_path)),
+                 calendarAround({"X-COPY:" + component, component + "X-TAIL:1"}));
+    }
+
+    // A save that lands after our check and before our replace is not overwritten: it is
+    // put back and the change applied to it.
+    void saveAfterTheCheckIsKept_data() {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("saved by rename") << false;
+        QTest::newRow("saved in place") << true;
+    }
+
+    void saveAfterTheCheckIsKept() {
+        QFETCH(bool, inPlace);
+        const QString text = calendarAround({crlfLines(workedExampleLines)});
+        QVERIFY(putFile(m_path, text.toUtf8()));
+        const std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
+        toDo->setStatus(QStringLiteral("COMPLETED"));
+        const QByteArray saved =
+            QString(text)
+                .replace("END:VCALENDAR", "BEGIN:VEVENT\r\nUID:ev-9\r\nEND:VEVENT\r\n"
+                                          "END:VCALENDAR")
+                .toUtf8();
+        int hookCalls = 0;
+        platform::setAfterCheckHook([&](const QString& path) {
+            if (hookCalls++ > 0)
+                return;
+            if (inPlace) {
+                QVERIFY(putFile(path, saved));
+            } else {
+                QVERIFY(putFile(path + ".new", saved));
+                QVERIFY(::rename(QFile::encodeName(path + ".new").constData(),
+                                 QFile::encodeName(path).constData()) == 0);
+            }
+        });
+        const bool written = toDo->writeToCalendar(m_path, QLWriteActionReplace);
+        platform::setAfterCheckHook({});
+        QVERIFY(written);
+        QCOMPARE(hookCalls, 2);
+        const QString after = QString::fromUtf8(fileBytes(m_path));
+        QVERIFY2(after.contains("UID:ev-9"), qPrintable(after));
+        QCOMPARE(readToDos(after).at(0)->theStatus(), std::optional<QString>("COMPLETED"));
+    }
+
+    // A write killed before its rename leaves its copy; the next write of that calendar
+    // removes it, and leaves alone what is not a stale copy of its own.
+    void staleTemporaryCopiesGo() {
+        const QString text = calendarAround({crlfLines(workedExampleLines)});
+        QVERIFY(putFile(m_path, text.toUtf8()));
+        QProcess gone;
+        gone.start(QStringLiteral("true"));
+        QVERIFY(gone.waitForStarted());
+        const qint64 gonePid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        const QString prefix = platform::temporaryFilePrefix(m_path);
+        const QStringList stale = {prefix + QString::number(gonePid) + "-aaaaaa",
+                                   prefix + QString::number(::getpid()) + "-bbbbbb"};
+        const QStringList kept = {
+            prefix + "1-cccccc", m_dir.filePath("corestorage.ics.Xy12ab"),
+            m_dir.filePath(".other.ics.quillo-" + QString::number(gonePid) + "-dddddd")};
+        for (const QString& path : stale + kept)
+            QVERIFY(putFile(path, text.toUtf8()));
+        const std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
+        QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionRemove));
+        for (const QString& path : stale)
+            QVERIFY2(!QFile::exists(path), qPrintable(path));
+        for (const QString& path : kept)
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+        for (const QString& path : kept)
+            QFile::remove(path);
     }
 
     void concurrentSaveIsKept() {

@@ -1,0 +1,263 @@
+// Fuzz target for the writer: a random calendar text and a random Replace, Remove or
+// Add with random field values. Whatever the input:
+// - a failed write leaves the file byte for byte as it was;
+// - a successful one changes nothing outside the to-do's component(s);
+// - the record read back is the record written, and writing it again changes nothing.
+//
+// Input: the calendar text, then fields separated by 0xFF bytes (never part of
+// UTF-8): control bytes, summary, description, URL, status, due date, UID.
+#include "menuextra/store/QL_ToDo.h"
+#include "menuextra/store/QL_ToDoReader.h"
+#include "platform/TextFile.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// Ends the run with the line of the failed check, so that a crash says what broke.
+void checkAt(bool condition, const char* what, int line) {
+    if (condition)
+        return;
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, what);
+    std::abort();
+}
+#define check(condition) checkAt((condition), #condition, __LINE__)
+
+using ToDos = std::vector<std::shared_ptr<QL_ToDo>>;
+
+ToDos readToDos(const QString& normalised) {
+    ToDos out;
+    ql::appendToDos(normalised, {QStringLiteral("key"), QStringLiteral("Title"), std::nullopt},
+                    out);
+    return out;
+}
+
+const QString& calendarPath() {
+    static const QString path = [] {
+        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                                       : QDir::tempPath();
+        const QString folder =
+            base + QStringLiteral("/quillo-fuzz-writer-") + QString::number(qint64(::getpid()));
+        QDir().mkpath(folder);
+        return folder + QStringLiteral("/corestorage.ics");
+    }();
+    return path;
+}
+
+QByteArray fileBytes(const QString& path) {
+    return platform::readFileBytes(path).value_or(QByteArray("<unreadable>"));
+}
+
+bool putFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+// What a value written on one line reads back as: line breaks cannot stand in it.
+QL_ToDo::Text oneLine(QL_ToDo::Text text) {
+    if (text) {
+        text->remove(QLatin1Char('\r'));
+        text->remove(QLatin1Char('\n'));
+    }
+    return text;
+}
+
+// What an escaped value reads back as: every line break is one CR.
+QL_ToDo::Text lineBreaksAsCr(QL_ToDo::Text text) {
+    if (text) {
+        text->replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
+        text->replace(QLatin1Char('\n'), QLatin1Char('\r'));
+    }
+    return text;
+}
+
+// Every field the writer writes, as it should read back.
+QStringList fieldsOf(const QL_ToDo& t) {
+    auto text = [](const QL_ToDo::Text& v) {
+        return v ? QStringLiteral("'%1'").arg(*v) : QStringLiteral("<absent>");
+    };
+    // An absent summary is written empty.
+    return {text(lineBreaksAsCr(t.theSummary().value_or(QString()))),
+            text(oneLine(t.theUID())),
+            text(oneLine(t.theDateStamp())),
+            text(oneLine(t.theCreationDateHeader())) + text(oneLine(t.theCreationDate())),
+            text(lineBreaksAsCr(t.theDescription())),
+            text(lineBreaksAsCr(t.theURL())),
+            text(oneLine(t.theStatus())),
+            t.thePriority() ? QString::number(*t.thePriority()) : QStringLiteral("<absent>"),
+            text(oneLine(t.theCompletedDate())),
+            text(oneLine(t.theDueDate())),
+            text(t.theVAlarm())};
+}
+
+// Where the whole-line copies of needle stand in text (as the writer finds them).
+QList<qsizetype> wholeLineMatches(const QString& text, const QString& needle) {
+    QList<qsizetype> found;
+    if (needle.isEmpty())
+        return found;
+    for (qsizetype at = text.indexOf(needle, 0, Qt::CaseInsensitive); at >= 0;) {
+        const qsizetype end = at + needle.size();
+        const bool begins = at == 0 || (at == 1 && text[0] == QChar(0xFEFF)) ||
+                            (at >= 2 && QStringView(text).sliced(at - 2, 2) == u"\r\n");
+        const bool ends = end == text.size() || QStringView(text).sliced(end).startsWith(u"\r\n") ||
+                          needle.endsWith(QStringLiteral("\r\n"));
+        if (begins && ends) {
+            found.append(at);
+            at = text.indexOf(needle, end, Qt::CaseInsensitive);
+        } else {
+            at = text.indexOf(needle, at + 1, Qt::CaseInsensitive);
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Failed writes are reported on the session bus; the fuzzer has none to reach.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillo-fuzz", 1);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool initialised = [] {
+        LLVMFuzzerInitialize(nullptr, nullptr);
+        return true;
+    }();
+    (void)initialised;
+    const QList<QByteArray> parts =
+        QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)).split('\xff');
+    const QByteArray calendar = parts.value(0);
+    const QByteArray control = parts.value(1);
+    auto field = [&](int i) -> QL_ToDo::Text {
+        if (i >= parts.size())
+            return std::nullopt;
+        return QString::fromUtf8(parts[i]);
+    };
+    auto controlByte = [&](int i) { return i < control.size() ? uchar(control[i]) : uchar(0); };
+
+    const QString& path = calendarPath();
+    if (!putFile(path, calendar))
+        return 0;
+    // A file last changed long ago: one that is not a whole calendar is refused at once
+    // rather than waited for, as no save of it is under way.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    const std::optional<QString> decoded = platform::decodeUtf8(calendar);
+    const QString text = decoded ? ql::normalizeLineEndings(*decoded) : QString();
+    const ToDos toDos = readToDos(text);
+
+    const int action = controlByte(0) % 3 == 0   ? QLWriteActionReplace
+                       : controlByte(0) % 3 == 1 ? QLWriteActionRemove
+                                                 : QLWriteActionAdd;
+    std::shared_ptr<QL_ToDo> toDo;
+    if (!toDos.empty())
+        toDo = toDos[controlByte(1) % toDos.size()]->copyToDo();
+    else
+        toDo = std::make_shared<QL_ToDo>();
+    const uchar changes = controlByte(2);
+    if (changes & 1)
+        toDo->setSummary(field(2));
+    if (changes & 2)
+        toDo->setDescription(field(3));
+    if (changes & 4)
+        toDo->setURL(field(4));
+    if (changes & 8)
+        toDo->setStatus(field(5));
+    if (changes & 16)
+        toDo->setDueDate(field(6));
+    if (changes & 32)
+        toDo->setUID(field(7));
+    if (changes & 64)
+        toDo->setPriority(controlByte(3) - 128);
+    if (changes & 128)
+        toDo->setCompletedDate(field(5));
+    if (!toDo->theUID())
+        toDo->setUID(QStringLiteral("fuzz-uid")); // a fixed one, so writing twice compares
+    if (!toDo->theDateStamp())
+        toDo->setDateStamp(QStringLiteral("20070110T120000Z"));
+
+    const QString formatted = toDo->vToDoFormatted();
+    const bool written = toDo->writeToCalendar(path, action);
+    const QByteArray after = fileBytes(path);
+    if (!written) {
+        check(after == calendar);
+        return 0;
+    }
+    // Written: the file was a whole calendar in UTF-8.
+    check(decoded.has_value());
+    const std::optional<QString> afterDecoded = platform::decodeUtf8(after);
+    check(afterDecoded.has_value());
+    const QString& now = *afterDecoded;
+
+    qsizetype componentAt = -1;
+    if (action == QLWriteActionAdd) {
+        const qsizetype end =
+            text.lastIndexOf(QStringLiteral("END:VCALENDAR"), -1, Qt::CaseInsensitive);
+        check(end >= 0);
+        componentAt = end;
+        check(now == text.left(end) + formatted + QStringLiteral("\r\n") + text.mid(end));
+    } else {
+        check(toDo->theRawData().has_value());
+        const QString needle = action == QLWriteActionRemove
+                                   ? *toDo->theRawData() + QStringLiteral("\r\n")
+                                   : *toDo->theRawData();
+        const QList<qsizetype> matches = wholeLineMatches(text, needle);
+        check(!matches.isEmpty());
+        // Nothing before the first copy or after the last one changed.
+        const qsizetype tail = text.size() - (matches.last() + needle.size());
+        check(now.startsWith(QStringView(text).first(matches.first())));
+        check(now.endsWith(QStringView(text).last(tail)));
+        const QString insert = action == QLWriteActionRemove ? QString() : formatted;
+        check(now.size() == text.size() + matches.size() * (insert.size() - needle.size()));
+        if (action == QLWriteActionReplace)
+            componentAt = matches.first();
+    }
+    if (componentAt < 0)
+        return 0;
+
+    // The record read back where the component now stands is the record written...
+    const ToDos back = readToDos(now);
+    std::shared_ptr<QL_ToDo> found;
+    for (const auto& candidate : back) {
+        if (candidate->theRawData() == formatted) {
+            found = candidate;
+            break;
+        }
+    }
+    check(found != nullptr);
+    if (fieldsOf(*found) != fieldsOf(*toDo))
+        std::fprintf(stderr, "written: %s\nread back: %s\n",
+                     qPrintable(fieldsOf(*toDo).join(QStringLiteral(" | "))),
+                     qPrintable(fieldsOf(*found).join(QStringLiteral(" | "))));
+    check(fieldsOf(*found) == fieldsOf(*toDo));
+    // ...and writing it again changes nothing.
+    if (const QString again = found->vToDoFormatted(); again != formatted) {
+        qsizetype at = 0;
+        while (at < again.size() && at < formatted.size() && again[at] == formatted[at])
+            ++at;
+        std::fprintf(stderr, "written again differs at %lld:\n%s\n---\n%s\n", qint64(at),
+                     formatted.mid(at, 80).toUtf8().toPercentEncoding().constData(),
+                     again.mid(at, 80).toUtf8().toPercentEncoding().constData());
+    }
+    if (found->writeToCalendar(path, QLWriteActionReplace))
+        check(fileBytes(path) == after);
+    return 0;
+}
