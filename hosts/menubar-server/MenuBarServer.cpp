@@ -284,7 +284,8 @@ bool MenuBarServer::TrayAvailable() {
 }
 
 void MenuBarServer::Quit() {
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
 }
 
 void MenuBarServer::trayMaybeAvailable() {

@@ -142,7 +142,7 @@ private slots:
              {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             qunsetenv(name);
         platform::setAlertResponder([this](const Alert& alert) {
-            if (QThread::currentThread() != qApp->thread())
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
                 m_alertOffMainThread = true;
             m_alerts.append(alert);
             if (m_answers.empty())

@@ -26,7 +26,7 @@ namespace {
 constexpr int kWait = 10000; // generous: these suites also run under sanitizers
 
 bool onMainThread() {
-    return QThread::currentThread() == qApp->thread();
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 // Every report in arrival order, as "route name path"; filled on the main thread

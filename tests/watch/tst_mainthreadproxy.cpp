@@ -33,7 +33,7 @@ class Target : public Greeter, public Failing {
 public:
     QString greet(const QString& who, int times, const QStringList& extra) override {
         ++calls;
-        ranOnMainThread = QThread::currentThread() == qApp->thread();
+        ranOnMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         if (onCall)
             onCall();
         return who.repeated(times) + extra.join(QLatin1Char(','));

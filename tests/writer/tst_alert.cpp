@@ -40,7 +40,7 @@ void answerWindowWith(int index, SeenWindow& seen) {
         seen.text = box->text();
         seen.informativeText = box->informativeText();
         seen.icon = box->icon();
-        seen.onMainThread = QThread::currentThread() == qApp->thread();
+        seen.onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         const QList<QAbstractButton*> buttons = box->buttons();
         for (QAbstractButton* b : buttons)
             seen.buttons.append(b->text());
@@ -118,7 +118,7 @@ private slots:
         std::atomic<bool> onMainThread{false};
         platform::setAlertResponder([&](const Alert& alert) {
             recorded.append(alert);
-            onMainThread = QThread::currentThread() == qApp->thread();
+            onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
             return platform::AlertThirdButton;
         });
         std::atomic<int> chosen{-1};
