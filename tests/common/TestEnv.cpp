@@ -4,9 +4,16 @@
 
 #include <QDir>
 
+#include <QFile>
+
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace testenv {
 namespace {
@@ -81,6 +88,20 @@ bool LogRecorder::contains(const QString& line) const {
 void LogRecorder::clear() {
     std::lock_guard lock(m_mutex);
     m_lines.clear();
+}
+
+bool setImmutable(const QString& folder, bool on) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
 }
 
 } // namespace testenv

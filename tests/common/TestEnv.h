@@ -35,6 +35,10 @@ private:
     QStringList m_lines;
 };
 
+// Sets or clears the immutable flag of a folder: the one way to make a folder
+// unwritable that also holds for the superuser. False when the file system cannot.
+bool setImmutable(const QString& folder, bool on);
+
 } // namespace testenv
 
 // QTEST_MAIN with the isolated home set up before the application object.

@@ -113,32 +113,16 @@ inline std::shared_ptr<QL_ToDo> readToDo(const QString& sourceKey, const QString
     return nullptr;
 }
 
-// Sets or clears the immutable flag of a folder, which makes it unwritable for the
-// superuser too.
-inline bool setImmutable(const QString& folder, bool on) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-}
-
 // Makes a folder unwritable for this process; false when the file system cannot.
 inline bool makeUnwritable(const QString& folder) {
     if (::geteuid() == 0)
-        return setImmutable(folder, true);
+        return testenv::setImmutable(folder, true);
     return QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
 }
 
 inline void makeWritable(const QString& folder) {
     if (::geteuid() == 0)
-        (void)setImmutable(folder, false);
+        (void)testenv::setImmutable(folder, false);
     else
         (void)QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                 QFileDevice::ExeOwner);

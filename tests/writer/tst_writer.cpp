@@ -91,22 +91,6 @@ QString calendarAround(const QStringList& components) {
     return crlfLines(lines) + QStringLiteral("\r\n");
 }
 
-// Sets or clears the immutable flag of a folder: the one way to make a folder
-// unwritable that also holds for the superuser.
-bool setImmutable(const QString& folder, bool on) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-}
-
 } // namespace
 
 class TestWriter : public QObject {
@@ -456,7 +440,7 @@ private slots:
             QVERIFY(putFile(path, text.toLatin1() + "SUMMARY:Caf\xe9\r\n"));
         } else if (kind == "readonly") {
             if (::geteuid() == 0) {
-                if (!setImmutable(dir.path(), true))
+                if (!testenv::setImmutable(dir.path(), true))
                     QSKIP("the file system cannot make a folder unwritable for the superuser");
             } else {
                 QVERIFY(QFile::setPermissions(dir.path(),
@@ -507,7 +491,7 @@ private slots:
         platform::setBeforeReplaceHook({});
         if (kind == "readonly") {
             if (::geteuid() == 0)
-                QVERIFY(setImmutable(dir.path(), false));
+                QVERIFY(testenv::setImmutable(dir.path(), false));
             else
                 QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner |
                                                               QFileDevice::WriteOwner |
