@@ -324,6 +324,11 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
         int32_t sec = 0;
         int32_t usec = 0;
         plist_get_date_val(node, &sec, &usec);
+        // A date beyond what 32-bit seconds hold comes back at one of their limits with
+        // an arbitrary fraction; the limit alone reads and writes back the same.
+        if (sec == std::numeric_limits<int32_t>::min() ||
+            sec == std::numeric_limits<int32_t>::max())
+            usec = 0;
         // Rounded to the millisecond: libplist gives 999 microseconds for a date that
         // was written as 1 ms, and cutting would move the date back at every save.
         return QVariant(
