@@ -11,6 +11,10 @@
 #include <optional>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ql {
 
 // Index of the first c in data[from, n), or n. Lines are short, so a call into a
@@ -38,16 +42,41 @@ template <char16_t c> qsizetype findChar(const char16_t* data, qsizetype from, q
     return n;
 }
 
+// A bit for each of the 64 bytes at p that equals c, bit 0 for p[0]. Large calendars
+// are searched as bytes, 64 at a time.
+inline quint64 bytesEqual64(const char* p, char c) {
+    quint64 mask = 0;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(c);
+    for (int k = 0; k < 4; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        mask |= quint64(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)))) << (16 * k);
+    }
+#else
+    for (int k = 0; k < 64; ++k)
+        mask |= quint64(p[k] == c) << k;
+#endif
+    return mask;
+}
+
 inline qsizetype findCr(QStringView text, qsizetype from) {
     return findChar<u'\r'>(text.utf16(), from, text.size());
 }
 
-// keyword is upper-case ASCII; letter case of the line is ignored.
-inline bool startsWithKeyword(QStringView line, std::u16string_view keyword) {
+inline char16_t unitOf(QChar c) {
+    return c.unicode();
+}
+inline char16_t unitOf(char c) {
+    return uchar(c);
+}
+
+// keyword is upper-case ASCII; letter case of the line is ignored. The line is text or
+// its UTF-8 bytes (a QStringView or a QByteArrayView).
+template <typename View> bool startsWithKeyword(View line, std::u16string_view keyword) {
     if (line.size() < qsizetype(keyword.size()))
         return false;
     for (size_t i = 0; i < keyword.size(); ++i) {
-        char16_t c = line[qsizetype(i)].unicode();
+        char16_t c = unitOf(line[qsizetype(i)]);
         if (c >= u'a' && c <= u'z')
             c = char16_t(c - (u'a' - u'A'));
         if (c != keyword[i])
@@ -57,7 +86,7 @@ inline bool startsWithKeyword(QStringView line, std::u16string_view keyword) {
 }
 
 // The whole line is the marker (upper-case ASCII), letter case ignored.
-inline bool isLine(QStringView line, std::u16string_view marker) {
+template <typename View> bool isLine(View line, std::u16string_view marker) {
     return line.size() == qsizetype(marker.size()) && startsWithKeyword(line, marker);
 }
 

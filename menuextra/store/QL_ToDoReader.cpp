@@ -18,31 +18,51 @@ namespace {
 
 // True when every CR is followed by an LF and every LF follows a CR. The inner loop
 // has a fixed length and no branches, so the compiler turns it into vector code.
-bool endsEveryLineWithCrLf(const char16_t* data, qsizetype n) {
+template <typename Unit> bool endsEveryLineWithCrLf(const Unit* data, qsizetype n) {
+    constexpr Unit cr = '\r';
+    constexpr Unit lf = '\n';
     if (n == 0)
         return true;
-    if (data[0] == u'\n' || data[n - 1] == u'\r')
+    if (data[0] == lf || data[n - 1] == cr)
         return false;
     constexpr qsizetype block = 64;
     qsizetype i = 0;
+    if constexpr (sizeof(Unit) == 1) {
+        // Bytes: each block's line ends as bit masks, every LF where a CR went before.
+        quint64 crBefore = 0;
+        quint64 mismatch = 0;
+        for (; i + block <= n; i += block) {
+            const quint64 crs = bytesEqual64(data + i, cr);
+            mismatch |= bytesEqual64(data + i, lf) ^ ((crs << 1) | crBefore);
+            crBefore = crs >> 63;
+        }
+        if (mismatch)
+            return false;
+        for (i = std::max<qsizetype>(i, 1); i < n; ++i) {
+            if ((data[i] == lf) != (data[i - 1] == cr))
+                return false;
+        }
+        return true;
+    }
     for (; i + block < n; i += block) {
         unsigned mismatch = 0;
         for (qsizetype j = 0; j < block; ++j)
-            mismatch |= unsigned(data[i + j] == u'\r') ^ unsigned(data[i + j + 1] == u'\n');
+            mismatch |= unsigned(data[i + j] == cr) ^ unsigned(data[i + j + 1] == lf);
         if (mismatch)
             return false;
     }
     for (; i + 1 < n; ++i) {
-        if ((data[i] == u'\r') != (data[i + 1] == u'\n'))
+        if ((data[i] == cr) != (data[i + 1] == lf))
             return false;
     }
     return true;
 }
 
-} // namespace
-
-QString normalizeLineEndings(QString text) {
-    const char16_t* data = reinterpret_cast<const char16_t*>(text.constData());
+// Line ends are ASCII, so UTF-16 text and its UTF-8 bytes are normalised alike.
+template <typename Unit, typename Text> Text normalized(Text text) {
+    constexpr Unit cr = '\r';
+    constexpr Unit lf = '\n';
+    const Unit* data = reinterpret_cast<const Unit*>(text.constData());
     const qsizetype n = text.size();
     // Most files already end every line with CR LF: such a text is returned untouched.
     if (endsEveryLineWithCrLf(data, n))
@@ -51,13 +71,13 @@ QString normalizeLineEndings(QString text) {
     qsizetype first = -1;
     qsizetype extra = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = data[i];
-        if (c == u'\r') {
-            if (i + 1 < n && data[i + 1] == u'\n') {
+        const Unit c = data[i];
+        if (c == cr) {
+            if (i + 1 < n && data[i + 1] == lf) {
                 ++i;
                 continue;
             }
-        } else if (c != u'\n') {
+        } else if (c != lf) {
             continue;
         }
         if (first < 0)
@@ -67,23 +87,33 @@ QString normalizeLineEndings(QString text) {
     if (first < 0)
         return text;
 
-    QString out(n + extra, Qt::Uninitialized);
-    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    Text out(n + extra, Qt::Uninitialized);
+    Unit* dst = reinterpret_cast<Unit*>(out.data());
     std::copy(data, data + first, dst);
     qsizetype o = first;
     for (qsizetype i = first; i < n; ++i) {
-        const char16_t c = data[i];
-        if (c == u'\r') {
-            if (i + 1 < n && data[i + 1] == u'\n')
+        const Unit c = data[i];
+        if (c == cr) {
+            if (i + 1 < n && data[i + 1] == lf)
                 ++i;
-        } else if (c != u'\n') {
+        } else if (c != lf) {
             dst[o++] = c;
             continue;
         }
-        dst[o++] = u'\r';
-        dst[o++] = u'\n';
+        dst[o++] = cr;
+        dst[o++] = lf;
     }
     return out;
+}
+
+} // namespace
+
+QString normalizeLineEndings(QString text) {
+    return normalized<char16_t>(std::move(text));
+}
+
+QByteArray normalizeLineEndings(QByteArray bytes) {
+    return normalized<char>(std::move(bytes));
 }
 
 namespace {

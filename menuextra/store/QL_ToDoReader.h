@@ -17,6 +17,8 @@ namespace ql {
 // equals replacing CR LF by LF, then CR by LF, then LF by CR LF. The writer must
 // normalise with this same routine so that raw texts read earlier still match.
 QString normalizeLineEndings(QString text);
+// The same for UTF-8 bytes: the result is the UTF-8 of the normalised text.
+QByteArray normalizeLineEndings(QByteArray bytes);
 
 // What every record read from one calendar carries of its calendar.
 struct CalendarOfToDos {

@@ -13,11 +13,12 @@
 #include "shared/QL_PanePath.h"
 
 #include <QStringList>
-#include <QStringMatcher>
 #include <QUuid>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <vector>
@@ -151,52 +152,119 @@ private:
     QStringView m_headerContinuations;
 };
 
-// One change to the calendar text: length units at "at" give way to insert.
+// The calendar is searched and changed as the file's own UTF-8 bytes: decoding a large
+// calendar and encoding it again cost more than all the rest of a write.
+
+// One change to the calendar bytes: length bytes at "at" give way to the new text.
 struct Edit {
     qsizetype at;
     qsizetype length;
-    QString insert;
 };
 using Edits = std::vector<Edit>;
 
-bool endsLine(QStringView text, qsizetype end) {
+bool endsLine(QByteArrayView text, qsizetype end) {
     return end == text.size() ||
-           (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ||
-           (end >= 2 && text[end - 2] == u'\r' && text[end - 1] == u'\n');
+           (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ||
+           (end >= 2 && text[end - 2] == '\r' && text[end - 1] == '\n');
 }
 
-// Every occurrence of needle as whole lines, letter case ignored, found in one pass;
-// nothing when there is none. A copy standing inside a line (in a value, say) is not
-// the component and is never touched.
-std::optional<Edits> replacingEverywhere(QStringView text, QStringView needle,
-                                         const QString& replacement) {
+char asciiFolded(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c | 0x20) : c;
+}
+
+// The length in bytes of the text at pos that equals the needle, letter case ignored
+// as a comparison of the decoded texts ignores it; nothing when they differ.
+std::optional<qsizetype> matchLength(QByteArrayView text, qsizetype pos, QByteArrayView needle8,
+                                     QStringView needle) {
+    const qsizetype available = text.size() - pos;
+    const qsizetype comparable = std::min(needle8.size(), available);
+    qsizetype i = 0;
+    // Most line starts that are compared are other to-dos: equal for their first few
+    // dozen bytes. Eight bytes at a time while they are equal.
+    for (; i + 8 <= comparable; i += 8) {
+        if (std::memcmp(text.data() + pos + i, needle8.data() + i, 8) != 0)
+            break;
+    }
+    for (; i < comparable; ++i) {
+        const char a = text[pos + i];
+        const char b = needle8[i];
+        if (a == b)
+            continue;
+        if ((uchar(a) | uchar(b)) & 0x80)
+            break;
+        if (asciiFolded(a) != asciiFolded(b))
+            return std::nullopt;
+    }
+    if (i == needle8.size())
+        return i;
+    // Beyond ASCII, case folding may change a character's length in bytes: the rest is
+    // compared decoded, from the start of the character that differs. Up to here both
+    // sides had the same characters, so that start is the same on both.
+    while (i > 0 && (uchar(needle8[i]) & 0xC0) == 0x80)
+        --i;
+    const QStringView rest = needle.sliced(QString::fromUtf8(needle8.first(i)).size());
+    // Four bytes per UTF-16 unit always hold that many whole units.
+    const QString decoded =
+        QString::fromUtf8(text.sliced(pos + i, std::min(available - i, 4 * rest.size())));
+    if (decoded.size() < rest.size() ||
+        QStringView(decoded).first(rest.size()).compare(rest, Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    return i + QStringView(decoded).first(rest.size()).toUtf8().size();
+}
+
+// Calls found(offset) for each line start after the first whose first byte is a or b,
+// in text order. Few lines begin as the component does, so the bytes are tested 64 at
+// a time, without a branch per line.
+template <typename Found>
+void forEachLineStartingWith(QByteArrayView text, char a, char b, Found found) {
+    const char* p = text.data();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    quint64 lfBefore = 0; // an LF ended the block before
+    for (; i + 64 <= n; i += 64) {
+        const quint64 lfs = ql::bytesEqual64(p + i, '\n');
+        quint64 starts =
+            ((lfs << 1) | lfBefore) & (ql::bytesEqual64(p + i, a) | ql::bytesEqual64(p + i, b));
+        lfBefore = lfs >> 63;
+        for (; starts != 0; starts &= starts - 1)
+            found(i + std::countr_zero(starts));
+    }
+    for (i = std::max<qsizetype>(i, 1); i < n; ++i) {
+        if (p[i - 1] == '\n' && (p[i] == a || p[i] == b))
+            found(i);
+    }
+}
+
+// Every copy of needle as whole lines of the text (normalised: every line ends with
+// CR LF), letter case ignored; nothing when there is none. A copy standing inside a
+// line (in a value, say) is not the component and is never touched.
+std::optional<Edits> wholeLineCopies(QByteArrayView text, const QString& needle) {
     if (needle.isEmpty())
         return std::nullopt;
-    // A copy can only begin where a line begins, so only line starts are compared,
-    // first by their first character: far quicker than a search through every
-    // character of a large calendar with case folding.
+    const QByteArray needle8 = needle.toUtf8();
     Edits edits;
-    const qsizetype n = text.size();
-    // ASCII letters fold by one bit; other characters go through the full folding.
-    auto folded = [](QChar c) -> char16_t {
-        const char16_t u = c.unicode();
-        if (u < 0x80)
-            return u >= u'A' && u <= u'Z' ? char16_t(u | 0x20) : u;
-        return c.toCaseFolded().unicode();
-    };
-    const char16_t first = folded(needle.front());
-    qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
-    while (pos + needle.size() <= n) {
-        if (folded(text[pos]) == first &&
-            text.sliced(pos, needle.size()).compare(needle, Qt::CaseInsensitive) == 0 &&
-            endsLine(text, pos + needle.size())) {
-            edits.push_back({pos, needle.size(), replacement});
-            pos += needle.size();
-            if (needle.endsWith(crlf))
-                continue;
+    qsizetype next = text.startsWith("\xEF\xBB\xBF") ? 3 : 0; // where a copy may begin
+    auto tryAt = [&](qsizetype pos) {
+        if (pos < next)
+            return;
+        const std::optional<qsizetype> length = matchLength(text, pos, needle8, needle);
+        if (length && endsLine(text, pos + *length)) {
+            edits.push_back({pos, *length});
+            next = pos + *length;
         }
-        // Line ends are CR LF throughout: the text is normalised.
-        pos = ql::findCr(text, pos) + 2;
+    };
+    tryAt(next);
+    // A copy can only begin where a line begins, so only line starts are compared, and
+    // only those with a first byte that can begin it. K and S have letters beyond ASCII
+    // that fold to them, and so does nothing else of ASCII.
+    const char first = needle8.front();
+    const char lower = asciiFolded(first);
+    if ((uchar(first) & 0x80) || lower == 'k' || lower == 's') {
+        for (qsizetype lf = text.indexOf('\n'); lf >= 0; lf = text.indexOf('\n', lf + 1))
+            tryAt(lf + 1);
+    } else {
+        const char upper = lower >= 'a' && lower <= 'z' ? char(lower - 0x20) : lower;
+        forEachLineStartingWith(text, lower, upper, tryAt);
     }
     if (edits.empty())
         return std::nullopt;
@@ -205,106 +273,69 @@ std::optional<Edits> replacingEverywhere(QStringView text, QStringView needle,
 
 // The start of the last line that is exactly "END:VCALENDAR" (letter case ignored),
 // provided a line comes before it.
-std::optional<qsizetype> lastCalendarEnd(QStringView text) {
-    constexpr QStringView end = u"END:VCALENDAR";
-    for (qsizetype at = text.lastIndexOf(end, -1, Qt::CaseInsensitive); at >= 0;
-         at = at == 0 ? -1 : text.lastIndexOf(end, at - 1, Qt::CaseInsensitive)) {
-        const bool startsLine = at >= 2 && text.sliced(at - 2, 2) == crlf;
-        const qsizetype after = at + end.size();
-        const bool endsLine = after == text.size() || text.sliced(after).startsWith(crlf);
-        if (startsLine && endsLine)
-            return at;
+std::optional<qsizetype> lastCalendarEnd(QByteArrayView text) {
+    for (qsizetype end = text.size(); end > 0;) {
+        const qsizetype start = text.lastIndexOf('\n', end - 1) + 1;
+        if (start < 2)
+            return std::nullopt;
+        if (ql::isLine(text.sliced(start, end - start), u"END:VCALENDAR"))
+            return start;
+        end = start - 2;
     }
     return std::nullopt;
 }
 
-std::optional<Edits> editsFor(QStringView text, int action, const QL_ToDo::Text& rawData,
-                              const QString& formatted) {
+// The edits and the bytes they insert.
+std::optional<Edits> editsFor(QByteArrayView text, int action, const QL_ToDo::Text& rawData,
+                              const QString& formatted, QByteArray& insert) {
     switch (action) {
     case QLWriteActionReplace:
         if (!rawData)
             return std::nullopt;
-        return replacingEverywhere(text, *rawData, formatted);
+        insert = formatted.toUtf8();
+        return wholeLineCopies(text, *rawData);
     case QLWriteActionRemove: {
         if (!rawData || rawData->isEmpty())
             return std::nullopt;
         // The line break after "END:VTODO" goes with the component.
-        QString withBreak = *rawData;
-        withBreak.append(crlf);
-        return replacingEverywhere(text, withBreak, {});
+        insert.clear();
+        return wholeLineCopies(text, QString(*rawData).append(crlf));
     }
     case QLWriteActionAdd: {
         const std::optional<qsizetype> end = lastCalendarEnd(text);
         if (!end)
             return std::nullopt;
-        QString component = formatted;
-        component.append(crlf);
-        return Edits{{*end, 0, component}};
+        insert = QString(formatted).append(crlf).toUtf8();
+        return Edits{{*end, 0}};
     }
     default:
         return std::nullopt;
     }
 }
 
-// The number of UTF-8 bytes of well-formed UTF-16 text (a surrogate pair gives four).
-qsizetype utf8Length(QStringView text) {
-    // Without branches, so that the compiler makes vector code of it: one byte, one
-    // more from U+0080, one more from U+0800 except for the halves of a pair.
-    const char16_t* data = text.utf16();
-    const qsizetype size = text.size();
-    qsizetype n = size;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t u = data[i];
-        n += qsizetype(u >= 0x80) + qsizetype(u >= 0x800) - qsizetype(u >= 0xD800 && u <= 0xDFFF);
-    }
-    return n;
-}
-
-// The new file content, as pieces to write one after the other. When the line endings
-// needed no change, the text is exactly the file's bytes decoded, so the untouched
-// stretches are the file's own bytes, not copied and not encoded again: a large
-// calendar costs little more than its copy. inserts keeps the encoded new parts.
-std::vector<QByteArrayView> applied(const QString& text, bool textIsFileBytes,
-                                    const QByteArray& fileBytes, const Edits& edits,
-                                    std::vector<QByteArray>& inserts) {
+// The new file content as pieces to write one after the other: the untouched
+// stretches are the file's own bytes, never copied.
+std::vector<QByteArrayView> applied(QByteArrayView text, const Edits& edits,
+                                    QByteArrayView insert) {
     std::vector<QByteArrayView> pieces;
-    inserts.clear();
-    inserts.reserve(edits.size() + 1);
-    if (textIsFileBytes) {
-        const QStringView view(text);
-        qsizetype pos = 0;
-        qsizetype bytePos = 0;
-        for (const Edit& e : edits) {
-            const qsizetype kept = utf8Length(view.sliced(pos, e.at - pos));
-            pieces.emplace_back(fileBytes.constData() + bytePos, kept);
-            bytePos += kept + utf8Length(view.sliced(e.at, e.length));
-            pos = e.at + e.length;
-            inserts.push_back(e.insert.toUtf8());
-            pieces.emplace_back(inserts.back());
-        }
-        pieces.emplace_back(fileBytes.constData() + bytePos, fileBytes.size() - bytePos);
-        return pieces;
-    }
-    QString out;
-    out.reserve(text.size() + edits.size() * edits.front().insert.size() + 16);
+    pieces.reserve(2 * edits.size() + 1);
     qsizetype pos = 0;
     for (const Edit& e : edits) {
-        out.append(QStringView(text).sliced(pos, e.at - pos));
-        out.append(e.insert);
+        pieces.push_back(text.sliced(pos, e.at - pos));
+        if (!insert.isEmpty())
+            pieces.push_back(insert);
         pos = e.at + e.length;
     }
-    out.append(QStringView(text).sliced(pos));
-    inserts.push_back(out.toUtf8());
-    pieces.emplace_back(inserts.back());
+    pieces.push_back(text.sliced(pos));
     return pieces;
 }
 
-// The file's bytes and text go into buffers kept from one write to the next, as the
-// reader keeps its own: writes run on the main thread, and fresh memory for a large
-// calendar on every write cost more than the work on it.
+// The file's bytes go into a buffer kept from one write to the next, as the reader
+// keeps its own: writes run on the main thread, and fresh memory for a large calendar
+// on every write cost more than the work on it.
 struct WriteBuffers {
     platform::FileSnapshot snapshot;
-    QString contents;
+    QString text; // decoded, for the check an Add needs
 };
 
 WriteBuffers& writeBuffers() {
@@ -324,26 +355,25 @@ void reportFailedWrite() {
         QStringLiteral("Quillo_Failed_Write"), QStringLiteral("com.orvane.quillo"));
 }
 
-// True when the text is a whole calendar: its first line is BEGIN:VCALENDAR and its
-// last line that is not empty is END:VCALENDAR (letter case ignored). A calendar
-// caught while another program saves it in place is cut short and is not.
-bool isWholeCalendar(QStringView text) {
-    if (text.startsWith(QChar(0xFEFF)))
-        text = text.sliced(1);
-    if (!ql::isLine(text.first(std::min(ql::findCr(text, 0), text.size())), u"BEGIN:VCALENDAR"))
+// True when the text (normalised UTF-8) is a whole calendar: its first line is
+// BEGIN:VCALENDAR and its last line that is not white space is END:VCALENDAR (letter
+// case ignored). A calendar caught while another program saves it in place is cut
+// short and is not.
+bool isWholeCalendar(QByteArrayView text) {
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    const qsizetype firstEnd = text.indexOf('\r');
+    if (!ql::isLine(text.first(firstEnd < 0 ? text.size() : firstEnd), u"BEGIN:VCALENDAR"))
         return false;
-    qsizetype end = text.size();
-    while (end > 0) {
-        qsizetype start = text.lastIndexOf(crlf, end - 1);
-        start = start < 0 ? 0 : start + 2;
-        const QStringView line = text.sliced(start, end - start);
-        if (!line.trimmed().isEmpty())
+    for (qsizetype end = text.size();;) {
+        const qsizetype start = end > 0 ? text.lastIndexOf('\n', end - 1) + 1 : 0;
+        const QByteArrayView line = text.sliced(start, end - start);
+        if (!QString::fromUtf8(line).trimmed().isEmpty())
             return ql::isLine(line, u"END:VCALENDAR");
-        end = start >= 2 ? start - 2 : 0;
         if (start == 0)
-            break;
+            return false;
+        end = start - 2;
     }
-    return false;
 }
 
 // Between tries the other program gets a moment to finish its save.
@@ -403,22 +433,20 @@ bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawDa
             continue;
         // A file caught in the middle of a save (cut in a character, or short of its
         // end) is read again; one that stays so is not a calendar we can write.
-        const bool decoded = platform::decodeUtf8(snapshot.bytes, buffers.contents);
-        const QString text = decoded ? ql::normalizeLineEndings(buffers.contents) : QString();
-        if (!decoded || !isWholeCalendar(text)) {
+        const QByteArray text = ql::normalizeLineEndings(snapshot.bytes);
+        if (!QByteArrayView(text).isValidUtf8() || !isWholeCalendar(text)) {
             if (!changedLately(snapshot.identity))
                 return false;
             continue;
         }
-        if (action == QLWriteActionAdd && hasUnterminatedToDo(text))
+        if (action == QLWriteActionAdd &&
+            (!platform::decodeUtf8(text, buffers.text) || hasUnterminatedToDo(buffers.text)))
             return false;
-        const std::optional<Edits> edits = editsFor(text, action, rawData, formatted);
+        QByteArray insert;
+        const std::optional<Edits> edits = editsFor(text, action, rawData, formatted, insert);
         if (!edits)
             return false;
-        // Normalising only ever adds characters, so an equal length means no change.
-        std::vector<QByteArray> inserts;
-        const std::vector<QByteArrayView> changed =
-            applied(text, text.size() == buffers.contents.size(), snapshot.bytes, *edits, inserts);
+        const std::vector<QByteArrayView> changed = applied(text, *edits, insert);
         switch (platform::replaceFileAtomically(path, changed, snapshot.identity)) {
         case platform::AtomicReplaceResult::Replaced:
             return true;

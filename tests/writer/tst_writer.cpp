@@ -276,6 +276,17 @@ private slots:
         QTest::newRow("replace ignores letter case")
             << calendarAround({a}) << calendarAround({a.toLower()}) << int(QLWriteActionReplace)
             << calendarAround({aWritten});
+        // Beyond ASCII: Ä and ä fold alike, and the Kelvin sign (three bytes) folds to k;
+        // Ö is another letter, so that copy is not the to-do.
+        auto noted = [](const QString& to_do, const QString& note) {
+            return QString(to_do).replace(QStringLiteral("END:VTODO"),
+                                          QStringLiteral("X-NOTE:") + note + "\r\nEND:VTODO");
+        };
+        QTest::newRow("replace ignores letter case beyond ASCII")
+            << calendarAround({noted(a, u"Ärger k"_qs)})
+            << calendarAround({noted(a, u"Örger k"_qs), noted(a, u"äRGER \u212A"_qs)})
+            << int(QLWriteActionReplace)
+            << calendarAround({noted(a, u"Örger k"_qs), noted(aWritten, u"Ärger k"_qs)});
         row("remove takes its line break", calendarAround({b, a, b}), QLWriteActionRemove,
             calendarAround({b, b}));
         row("remove both copies", calendarAround({a, b, a}), QLWriteActionRemove,
