@@ -7,6 +7,7 @@
 // Usage: contention_bench [atomic|inplace] [seconds] [to-dos]
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
+#include "platform/AtomicFile.h"
 #include "platform/TextFile.h"
 
 #include <QByteArray>
@@ -69,20 +70,6 @@ void pause(long microseconds) {
     nanosleep(&t, nullptr);
 }
 
-bool writeAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // The other application: saves until told to stop, then prints its counts.
 int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
     qint64 saved = 0;
@@ -114,7 +101,8 @@ int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
             if (fd >= 0) {
                 constexpr qint64 piece = 4096;
                 for (qint64 at = 0; at < next.size(); at += piece) {
-                    if (!writeAll(fd, next.constData() + at, std::min(piece, next.size() - at)))
+                    if (!platform::writeAll(fd, next.constData() + at,
+                                            std::min(piece, next.size() - at)))
                         break;
                     pause(20);
                 }
@@ -124,7 +112,7 @@ int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
             const int fd =
                 ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             if (fd >= 0) {
-                const bool ok = writeAll(fd, next.constData(), next.size());
+                const bool ok = platform::writeAll(fd, next.constData(), next.size());
                 ::close(fd);
                 if (ok)
                     ::rename(temporary.constData(), encoded.constData());
@@ -144,7 +132,7 @@ int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
     }
     const QByteArray line = QByteArray::number(saved) + ' ' + QByteArray::number(lost) + ' ' +
                             QByteArray::number(damaged) + '\n';
-    return writeAll(resultFd, line.constData(), line.size()) ? 0 : 1;
+    return platform::writeAll(resultFd, line.constData(), line.size()) ? 0 : 1;
 }
 
 } // namespace

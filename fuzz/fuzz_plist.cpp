@@ -1,6 +1,7 @@
 // Fuzz target for property lists, binary and XML, through the project's loader: any
 // bytes end in a tree or nothing, never in a crash, a hang or unbounded memory; and a
 // tree read is one that can be written and read again.
+#include "fuzz/FuzzCheck.h"
 #include "platform/PropertyList.h"
 
 #include <QByteArray>
@@ -14,15 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Ends the run with the line of the failed check, so that a crash says what broke.
-void checkAt(bool condition, const char* what, int line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, what);
-    std::abort();
-}
-#define check(condition) checkAt((condition), #condition, __LINE__)
 
 // Equal trees; a real that is not a number equals another one (QVariant's == says no).
 bool sameTree(const QVariant& a, const QVariant& b) {
@@ -77,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform::PropertyList::toData(*tree, platform::PropertyList::Format::Binary);
     if (binary) {
         const std::optional<QVariant> again = platform::PropertyList::fromData(*binary);
-        check(again.has_value());
+        FUZZ_CHECK(again.has_value());
         if (!sameTree(*again, *tree))
             qDebug() << "read:" << *tree << "\nagain:" << *again;
-        check(sameTree(*again, *tree));
+        FUZZ_CHECK(sameTree(*again, *tree));
     }
     if (const std::optional<QByteArray> xml = platform::PropertyList::toData(*tree))
         (void)platform::PropertyList::fromData(*xml);

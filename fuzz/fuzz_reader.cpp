@@ -1,5 +1,6 @@
 // Fuzz target for the VTODO reader: any bytes must end in records or nothing, never in
 // a crash or a hang, and what is read must hold together.
+#include "fuzz/FuzzCheck.h"
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/TextFile.h"
@@ -13,15 +14,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Ends the run with the line of the failed check, so that a crash says what broke.
-void checkAt(bool condition, const char* what, int line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, what);
-    std::abort();
-}
-#define check(condition) checkAt((condition), #condition, __LINE__)
 
 // The line-end rule as three whole-text replacements, the form stored files follow.
 QString threeReplacements(QString text) {
@@ -49,23 +41,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded)
         return 0;
     const QString text = ql::normalizeLineEndings(*decoded);
-    check(text == threeReplacements(*decoded));
+    FUZZ_CHECK(text == threeReplacements(*decoded));
 
     std::vector<std::shared_ptr<QL_ToDo>> toDos;
     ql::appendToDos(text, {QStringLiteral("key"), QStringLiteral("Title"), std::nullopt}, toDos);
     for (size_t i = 0; i < toDos.size(); ++i) {
         const QString& raw = *toDos[i]->theRawData();
-        check(raw.startsWith(QStringLiteral("BEGIN:VTODO"), Qt::CaseInsensitive));
-        check(raw.endsWith(QStringLiteral("END:VTODO"), Qt::CaseInsensitive));
+        FUZZ_CHECK(raw.startsWith(QStringLiteral("BEGIN:VTODO"), Qt::CaseInsensitive));
+        FUZZ_CHECK(raw.endsWith(QStringLiteral("END:VTODO"), Qt::CaseInsensitive));
         // Every to-do but an unterminated last one is the file's own text, so the
         // writer finds it again.
         if (i + 1 < toDos.size())
-            check(text.contains(raw));
+            FUZZ_CHECK(text.contains(raw));
         if (const auto& alarm = toDos[i]->theVAlarm())
-            check(alarm->startsWith(QStringLiteral("BEGIN:VALARM"), Qt::CaseInsensitive));
+            FUZZ_CHECK(alarm->startsWith(QStringLiteral("BEGIN:VALARM"), Qt::CaseInsensitive));
     }
 
     if (!decoded->contains(QStringLiteral("\\\\")))
-        check(QL_ToDo::convertFromEscapedString(*decoded) == successiveUnescaping(*decoded));
+        FUZZ_CHECK(QL_ToDo::convertFromEscapedString(*decoded) == successiveUnescaping(*decoded));
     return 0;
 }

@@ -6,6 +6,7 @@
 //
 // Input: the calendar text, then fields separated by 0xFF bytes (never part of
 // UTF-8): control bytes, summary, description, URL, status, due date, UID.
+#include "fuzz/FuzzCheck.h"
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/TextFile.h"
@@ -29,15 +30,6 @@
 #include <vector>
 
 namespace {
-
-// Ends the run with the line of the failed check, so that a crash says what broke.
-void checkAt(bool condition, const char* what, int line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, what);
-    std::abort();
-}
-#define check(condition) checkAt((condition), #condition, __LINE__)
 
 using ToDos = std::vector<std::shared_ptr<QL_ToDo>>;
 
@@ -198,35 +190,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool written = toDo->writeToCalendar(path, action);
     const QByteArray after = fileBytes(path);
     if (!written) {
-        check(after == calendar);
+        FUZZ_CHECK(after == calendar);
         return 0;
     }
     // Written: the file was a whole calendar in UTF-8.
-    check(decoded.has_value());
+    FUZZ_CHECK(decoded.has_value());
     const std::optional<QString> afterDecoded = platform::decodeUtf8(after);
-    check(afterDecoded.has_value());
+    FUZZ_CHECK(afterDecoded.has_value());
     const QString& now = *afterDecoded;
 
     qsizetype componentAt = -1;
     if (action == QLWriteActionAdd) {
         const qsizetype end =
             text.lastIndexOf(QStringLiteral("END:VCALENDAR"), -1, Qt::CaseInsensitive);
-        check(end >= 0);
+        FUZZ_CHECK(end >= 0);
         componentAt = end;
-        check(now == text.left(end) + formatted + QStringLiteral("\r\n") + text.mid(end));
+        FUZZ_CHECK(now == text.left(end) + formatted + QStringLiteral("\r\n") + text.mid(end));
     } else {
-        check(toDo->theRawData().has_value());
+        FUZZ_CHECK(toDo->theRawData().has_value());
         const QString needle = action == QLWriteActionRemove
                                    ? *toDo->theRawData() + QStringLiteral("\r\n")
                                    : *toDo->theRawData();
         const QList<qsizetype> matches = wholeLineMatches(text, needle);
-        check(!matches.isEmpty());
+        FUZZ_CHECK(!matches.isEmpty());
         // Nothing before the first copy or after the last one changed.
         const qsizetype tail = text.size() - (matches.last() + needle.size());
-        check(now.startsWith(QStringView(text).first(matches.first())));
-        check(now.endsWith(QStringView(text).last(tail)));
+        FUZZ_CHECK(now.startsWith(QStringView(text).first(matches.first())));
+        FUZZ_CHECK(now.endsWith(QStringView(text).last(tail)));
         const QString insert = action == QLWriteActionRemove ? QString() : formatted;
-        check(now.size() == text.size() + matches.size() * (insert.size() - needle.size()));
+        FUZZ_CHECK(now.size() == text.size() + matches.size() * (insert.size() - needle.size()));
         if (action == QLWriteActionReplace)
             componentAt = matches.first();
     }
@@ -242,12 +234,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
     }
-    check(found != nullptr);
+    FUZZ_CHECK(found != nullptr);
     if (fieldsOf(*found) != fieldsOf(*toDo))
         std::fprintf(stderr, "written: %s\nread back: %s\n",
                      qPrintable(fieldsOf(*toDo).join(QStringLiteral(" | "))),
                      qPrintable(fieldsOf(*found).join(QStringLiteral(" | "))));
-    check(fieldsOf(*found) == fieldsOf(*toDo));
+    FUZZ_CHECK(fieldsOf(*found) == fieldsOf(*toDo));
     // ...and writing it again changes nothing.
     if (const QString again = found->vToDoFormatted(); again != formatted) {
         qsizetype at = 0;
@@ -258,6 +250,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      again.mid(at, 80).toUtf8().toPercentEncoding().constData());
     }
     if (found->writeToCalendar(path, QLWriteActionReplace))
-        check(fileBytes(path) == after);
+        FUZZ_CHECK(fileBytes(path) == after);
     return 0;
 }

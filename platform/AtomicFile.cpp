@@ -56,20 +56,6 @@ int syncFolder(const QByteArray& folder) {
     return error;
 }
 
-bool writeAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 30)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // Temporary files are named after the file and the process that made them:
 // ".<name>.quillo-<pid>-XXXXXX", hidden, and never taken for a calendar.
 QByteArray temporaryPrefixOf(const QByteArray& folder, const QByteArray& name) {
@@ -142,6 +128,20 @@ std::optional<FileIdentity> identityAt(const QByteArray& path) {
 }
 
 } // namespace
+
+bool writeAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
 
 std::optional<FileIdentity> fileIdentity(const QString& path) {
     return identityAt(QFile::encodeName(path));

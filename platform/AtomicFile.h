@@ -61,6 +61,10 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
                                           const std::vector<QByteArrayView>& pieces,
                                           const std::optional<FileIdentity>& expected);
 
+// Writes all size bytes to fd, going on after a short write or a signal; false on an
+// error.
+bool writeAll(int fd, const char* data, qint64 size);
+
 // The prefix of the temporary files a replace of path makes beside it.
 QString temporaryFilePrefix(const QString& path);
 

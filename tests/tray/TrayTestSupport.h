@@ -11,12 +11,25 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <cstdint>
 #include <memory>
 
 struct xcb_connection_t;
 #include <optional>
 
 namespace traytest {
+
+// X key symbols of the modifier keys, for the tables of keys held.
+enum Keysym : std::uint32_t {
+    ShiftL = 0xffe1,
+    ShiftR,
+    ControlL,
+    ControlR,
+    AltL = 0xffe9,
+    AltR,
+    SuperL,
+    SuperR,
+};
 
 // Starts a dbus-daemon whose activation folder holds a service file for the server
 // binary, and points this process at it. Call after testenv::isolateHome() and before

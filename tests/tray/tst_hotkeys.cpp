@@ -1,5 +1,6 @@
 // Global hot keys and the keyboard state against the test command's X server: keys are
 // pressed with xdotool, which goes through the server like a keyboard.
+#include "TrayTestSupport.h"
 #include "common/TestEnv.h"
 
 #include "platform/HotKeys.h"
@@ -238,16 +239,7 @@ private slots:
     void keyboardState_data() {
         QTest::addColumn<QList<std::uint32_t>>("held");
         QTest::addColumn<QString>("codes");
-        enum : std::uint32_t {
-            ShiftL = 0xffe1,
-            ShiftR,
-            ControlL,
-            ControlR,
-            AltL = 0xffe9,
-            AltR,
-            SuperL,
-            SuperR,
-        };
+        using namespace traytest;
         using Keys = QList<std::uint32_t>;
         QTest::newRow("nothing") << Keys() << "";
         QTest::newRow("left Alt") << Keys{AltL} << "58";

@@ -225,16 +225,7 @@ private slots:
         QTest::addColumn<int>("set");
         QTest::addColumn<QList<std::uint32_t>>("held");
         QTest::addColumn<bool>("expected");
-        enum : std::uint32_t {
-            ShiftL = 0xffe1,
-            ShiftR,
-            ControlL,
-            ControlR,
-            AltL = 0xffe9,
-            AltR,
-            SuperL,
-            SuperR,
-        };
+        using namespace traytest;
         using Keys = QList<std::uint32_t>;
         QTest::newRow("Option alone") << 2 << Keys{AltL} << true;
         QTest::newRow("Option and Shift") << 2 << Keys{AltL, ShiftL} << false;
