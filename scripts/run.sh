@@ -71,14 +71,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exit 0
 fi
 
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ -S "/run/user/$(id -u)/bus" ]; then
-    export DBUS_SESSION_BUS_ADDRESS="unix:path=/run/user/$(id -u)/bus"
-fi
-call() {
-    dbus-send --session --print-reply=literal --reply-timeout=30000 \
-        --dest=org.quillo.MenuBarServer /org/quillo/MenuBarServer \
-        "org.quillo.MenuBarServer.$1" "${@:2}"
-}
+# shellcheck source=scripts/server-bus.sh
+source scripts/server-bus.sh
 running_pid() {
     dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.GetConnectionUnixProcessID string:org.quillo.MenuBarServer \

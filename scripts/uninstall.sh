@@ -14,21 +14,15 @@ if [ ! -f "$manifest" ]; then
     exit 1
 fi
 
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ -S "/run/user/$(id -u)/bus" ]; then
-    export DBUS_SESSION_BUS_ADDRESS="unix:path=/run/user/$(id -u)/bus"
-fi
-call() {
-    dbus-send --session --print-reply=literal --reply-timeout=10000 \
-        --dest=org.quillo.MenuBarServer /org/quillo/MenuBarServer \
-        "org.quillo.MenuBarServer.$1" "${@:2}" 2>/dev/null
-}
+# shellcheck source=scripts/server-bus.sh
+source "$(dirname "$0")/server-bus.sh"
 # Only a running server is asked: the call must not start one.
 if dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.NameHasOwner string:org.quillo.MenuBarServer 2>/dev/null |
         grep -q true; then
-    call RemoveMenuExtra string:com.orvane.quillo >/dev/null || true
-    if [ -z "$(call ListMenuExtras | tr -d '[:space:]' | sed 's/^array\[\]$//')" ]; then
-        call Quit >/dev/null || true
+    call RemoveMenuExtra string:com.orvane.quillo >/dev/null 2>&1 || true
+    if [ -z "$(call ListMenuExtras 2>/dev/null | tr -d '[:space:]' | sed 's/^array\[\]$//')" ]; then
+        call Quit >/dev/null 2>&1 || true
         # The server is going with its list, which names nothing now.
         list="$config/menubar-server/MenuExtras.plist"
         if [ -f "$list" ] && ! grep -q "<string>" "$list"; then

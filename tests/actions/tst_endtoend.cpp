@@ -104,13 +104,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    testenv::isolateHome();
-    traytest::startPrivateBus(kServer);
-    QApplication app(argc, argv);
-    TestEndToEnd tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUILLO_TRAY_TEST_MAIN(TestEndToEnd, kServer)
 
 #include "tst_endtoend.moc"

@@ -37,6 +37,17 @@ enum Keysym : std::uint32_t {
 // the isolated home). The daemon is stopped at exit.
 void startPrivateBus(const QString& serverBinary);
 
+// The main of a test that talks to the server on its private bus.
+#define QUILLO_TRAY_TEST_MAIN(TestClass, serverBinary)                                             \
+    int main(int argc, char** argv) {                                                              \
+        testenv::isolateHome();                                                                    \
+        traytest::startPrivateBus(serverBinary);                                                   \
+        QApplication app(argc, argv);                                                              \
+        TestClass tc;                                                                              \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
+
 // A method call on the server; nothing when it did not answer.
 std::optional<QVariant> callServer(const QString& method, const QVariantList& args = {});
 bool serverRunning();

@@ -344,13 +344,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    testenv::isolateHome();
-    traytest::startPrivateBus(kServer);
-    QApplication app(argc, argv);
-    TestMenuBarServer tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUILLO_TRAY_TEST_MAIN(TestMenuBarServer, kServer)
 
 #include "tst_menubarserver.moc"

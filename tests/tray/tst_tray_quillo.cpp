@@ -172,13 +172,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    testenv::isolateHome();
-    traytest::startPrivateBus(kServer);
-    QApplication app(argc, argv);
-    TestTrayQuillo tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+QUILLO_TRAY_TEST_MAIN(TestTrayQuillo, kServer)
 
 #include "tst_tray_quillo.moc"
