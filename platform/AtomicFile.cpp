@@ -24,6 +24,7 @@ namespace {
 std::mutex hookMutex;
 BeforeReplaceHook beforeReplaceSlot;
 BeforeReplaceHook afterCheckSlot;
+BeforeReplaceHook afterExchangeSlot;
 
 FileIdentity identityOf(const struct stat& st) {
     FileIdentity id;
@@ -231,19 +232,25 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
         return AtomicReplaceResult::ChangedMeanwhile;
     runHook(afterCheckSlot, path);
 
-    if (exists && exchangeNames(temporary.path, target)) {
-        // The name of the temporary file now holds what was displaced: it must be the
-        // version we read. A save that landed between the check and the exchange is
-        // put back in place.
-        if (expected && identityAt(temporary.path) != expected) {
-            if (!exchangeNames(temporary.path, target)) {
-                NSLog(QStringLiteral("replaceFileAtomically: Couldn't put back %1 (%2)")
-                          .arg(targetPath, QString::fromLocal8Bit(std::strerror(errno))));
-                temporary.keep(); // never delete what someone else saved
-                return AtomicReplaceResult::Failed;
-            }
-            return AtomicReplaceResult::ChangedMeanwhile;
+    // After an exchange, the name of the temporary file holds what was displaced: it
+    // must be the version we read. A save that landed between the check and the
+    // exchange is put back in place.
+    const bool exchanged = exists && exchangeNames(temporary.path, target);
+    auto displacedChanged = [&] { return expected && identityAt(temporary.path) != expected; };
+    auto putBack = [&] {
+        if (!exchangeNames(temporary.path, target)) {
+            NSLog(QStringLiteral("replaceFileAtomically: Couldn't put back %1 (%2)")
+                      .arg(targetPath, QString::fromLocal8Bit(std::strerror(errno))));
+            temporary.keep(); // never delete what someone else saved
+            return AtomicReplaceResult::Failed;
         }
+        syncFolder(folder);
+        return AtomicReplaceResult::ChangedMeanwhile;
+    };
+    if (exchanged) {
+        if (displacedChanged())
+            return putBack();
+        runHook(afterExchangeSlot, path);
     } else if (::rename(temporary.path.constData(), target.constData()) != 0) {
         return AtomicReplaceResult::Failed;
     } else {
@@ -254,6 +261,11 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
     if (const int error = syncFolder(folder))
         NSLog(QStringLiteral("replaceFileAtomically: Couldn't sync folder of %1 (%2)")
                   .arg(targetPath, QString::fromLocal8Bit(std::strerror(error))));
+    // A program whose open found the old file just before the exchange writes into it
+    // after the first look: a second look, right before that file is deleted, puts
+    // such a save back too.
+    if (exchanged && displacedChanged())
+        return putBack();
     return AtomicReplaceResult::Replaced;
 }
 
@@ -265,6 +277,11 @@ void setBeforeReplaceHook(BeforeReplaceHook hook) {
 void setAfterCheckHook(BeforeReplaceHook hook) {
     std::lock_guard lock(hookMutex);
     afterCheckSlot = std::move(hook);
+}
+
+void setAfterExchangeHook(BeforeReplaceHook hook) {
+    std::lock_guard lock(hookMutex);
+    afterExchangeSlot = std::move(hook);
 }
 
 } // namespace platform

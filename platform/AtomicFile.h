@@ -74,5 +74,8 @@ using BeforeReplaceHook = std::function<void(const QString& path)>;
 void setBeforeReplaceHook(BeforeReplaceHook hook);
 // Tests: called with the path right after the identity check, before the replace.
 void setAfterCheckHook(BeforeReplaceHook hook);
+// Tests: called with the path right after an exchange and the first look at the file
+// it displaced.
+void setAfterExchangeHook(BeforeReplaceHook hook);
 
 } // namespace platform

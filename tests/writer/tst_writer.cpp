@@ -110,6 +110,8 @@ class TestWriter : public QObject {
         return {{QStringLiteral("noteFileSystemChanged"), {path}}};
     }
 
+    enum SaveKind { SavedByRename, SavedInPlace, SavedIntoDisplaced };
+
     void settle() {
         // A post also comes back over the bus; let any duplicate arrive before counting.
         QTest::qWait(50);
@@ -635,13 +637,15 @@ private slots:
     // A save that lands after our check and before our replace is not overwritten: it is
     // put back and the change applied to it.
     void saveAfterTheCheckIsKept_data() {
-        QTest::addColumn<bool>("inPlace");
-        QTest::newRow("saved by rename") << false;
-        QTest::newRow("saved in place") << true;
+        QTest::addColumn<int>("how");
+        QTest::newRow("saved by rename") << int(SavedByRename);
+        QTest::newRow("saved in place") << int(SavedInPlace);
+        // Opened just before the exchange, written just after it: into the old file.
+        QTest::newRow("saved into the displaced file") << int(SavedIntoDisplaced);
     }
 
     void saveAfterTheCheckIsKept() {
-        QFETCH(bool, inPlace);
+        QFETCH(int, how);
         const QString text = calendarAround({crlfLines(workedExampleLines)});
         QVERIFY(putFile(m_path, text.toUtf8()));
         const std::shared_ptr<QL_ToDo> toDo = readToDos(text).at(0);
@@ -652,19 +656,32 @@ private slots:
                                           "END:VCALENDAR")
                 .toUtf8();
         int hookCalls = 0;
+        int openFile = -1;
         platform::setAfterCheckHook([&](const QString& path) {
             if (hookCalls++ > 0)
                 return;
-            if (inPlace) {
+            if (how == SavedInPlace) {
                 QVERIFY(putFile(path, saved));
-            } else {
+            } else if (how == SavedByRename) {
                 QVERIFY(putFile(path + ".new", saved));
                 QVERIFY(::rename(QFile::encodeName(path + ".new").constData(),
                                  QFile::encodeName(path).constData()) == 0);
+            } else {
+                openFile = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+                QVERIFY(openFile >= 0);
             }
+        });
+        platform::setAfterExchangeHook([&](const QString&) {
+            if (openFile < 0)
+                return;
+            QVERIFY(::ftruncate(openFile, 0) == 0);
+            QVERIFY(platform::writeAll(openFile, saved.constData(), saved.size()));
+            ::close(openFile);
+            openFile = -1;
         });
         const bool written = toDo->writeToCalendar(m_path, QLWriteActionReplace);
         platform::setAfterCheckHook({});
+        platform::setAfterExchangeHook({});
         QVERIFY(written);
         QCOMPARE(hookCalls, 2);
         const QString after = QString::fromUtf8(fileBytes(m_path));
