@@ -329,10 +329,14 @@ std::optional<QVariant> toVariant(plist_t node, int depth) {
         if (sec == std::numeric_limits<int32_t>::min() ||
             sec == std::numeric_limits<int32_t>::max())
             usec = 0;
+        // libplist cuts the seconds toward zero and gives the fraction without its sign:
+        // before the reference date it goes back from the seconds. (Within the second
+        // before it the sign is lost; such a date reads as the second after.)
         // Rounded to the millisecond: libplist gives 999 microseconds for a date that
         // was written as 1 ms, and cutting would move the date back at every save.
+        const qint64 fraction = std::llround(double(usec) / 1000.0);
         return QVariant(
-            referenceDate().addMSecs(qint64(sec) * 1000 + std::llround(double(usec) / 1000.0)));
+            referenceDate().addMSecs(qint64(sec) * 1000 + (sec < 0 ? -fraction : fraction)));
     }
     case PLIST_UID: {
         uint64_t v = 0;

@@ -55,6 +55,23 @@ private slots:
         QCOMPARE(list.at(0).toMap().value("Selection").toInt(), 0);
     }
 
+    // Binary lists keep dates to the millisecond, before their reference date (2001)
+    // as after it.
+    void propertyListDatesKeepTheirMilliseconds() {
+        for (const QDateTime& when :
+             {QDateTime(QDate(2007, 1, 10), QTime(12, 0, 0, 1), QTimeZone::utc()),
+              QDateTime(QDate(1999, 7, 3), QTime(10, 20, 30, 250), QTimeZone::utc()),
+              QDateTime(QDate(2000, 12, 31), QTime(23, 59, 58, 750), QTimeZone::utc()),
+              QDateTime(QDate(1933, 1, 1), QTime(0, 0, 0, 500), QTimeZone::utc())}) {
+            const std::optional<QByteArray> bytes =
+                PropertyList::toData(QVariantList{when}, PropertyList::Format::Binary);
+            QVERIFY(bytes);
+            const std::optional<QVariant> back = PropertyList::fromData(*bytes);
+            QVERIFY(back);
+            QCOMPARE(back->toList().value(0).toDateTime(), when);
+        }
+    }
+
     void propertyListRejectsMalformedInput_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty") << QByteArray();
