@@ -99,6 +99,10 @@ int main(int argc, char** argv) {
                 platform::AtomicReplaceResult::Replaced)
             return 1;
         floor.push_back(millisecondsOf(t));
+        // Each timing follows a fresh copy of the calendar, so neither inherits the
+        // other's unwritten pages.
+        if (!restore())
+            return 1;
 
         t.restart();
         if (!toDo->writeToCalendar(path, QLWriteActionReplace))
