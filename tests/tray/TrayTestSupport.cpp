@@ -14,6 +14,8 @@
 #include <QThread>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
 
 #include <csignal>
 #include <cstdio>
@@ -290,6 +292,27 @@ bool clickAt(const QRect& rect, int button) {
     const QPoint at = rect.center();
     return xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
                     QStringLiteral("click"), QString::number(button)});
+}
+
+bool fakeKeys(const QList<std::uint32_t>& symbols, bool press) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        return false;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(c);
+    bool ok = true;
+    for (std::uint32_t symbol : symbols) {
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, symbol);
+        ok = ok && codes && *codes;
+        if (codes && *codes)
+            ok = ok && !xcb_request_check(c, xcb_test_fake_input_checked(
+                                                 c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, *codes,
+                                                 XCB_CURRENT_TIME, root, 0, 0, 0));
+        std::free(codes);
+    }
+    xcb_key_symbols_free(syms);
+    xcb_disconnect(c);
+    return ok;
 }
 
 } // namespace traytest

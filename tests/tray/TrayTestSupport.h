@@ -4,6 +4,7 @@
 // server by D-Bus activation, the server and a tray (trayer) as child processes, and a
 // look at the X server's windows.
 
+#include <QList>
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
@@ -36,6 +37,11 @@ enum Keysym : std::uint32_t {
 // the application object exists (the daemon, and so every server it starts, inherits
 // the isolated home). The daemon is stopped at exit.
 void startPrivateBus(const QString& serverBinary);
+
+// Presses or releases exactly the keys of the X key symbols through the X test
+// extension (xdotool would press the left-hand key of a modifier with a right-hand
+// one); false when a key is missing or the server refuses.
+bool fakeKeys(const QList<std::uint32_t>& symbols, bool press);
 
 // The main of a test that talks to the server on its private bus.
 #define QUILLO_TRAY_TEST_MAIN(TestClass, serverBinary)                                             \

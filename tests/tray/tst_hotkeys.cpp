@@ -13,7 +13,6 @@
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
 
 #include <cstdlib>
 
@@ -43,29 +42,6 @@ OSStatus declineHandler(EventHandlerCallRef, EventRef, void* userData) {
 
 bool xdotool(const QStringList& args) {
     return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
-}
-
-// Presses or releases exactly the keys of the key symbols through the X test extension
-// (xdotool would press the left-hand key of a modifier with a right-hand one).
-bool fakeKeys(const QList<std::uint32_t>& symbols, bool press) {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c))
-        return false;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(c);
-    bool ok = true;
-    for (std::uint32_t symbol : symbols) {
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, symbol);
-        ok = ok && codes && *codes;
-        if (codes && *codes)
-            ok = ok && !xcb_request_check(c, xcb_test_fake_input_checked(
-                                                 c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, *codes,
-                                                 XCB_CURRENT_TIME, root, 0, 0, 0));
-        std::free(codes);
-    }
-    xcb_key_symbols_free(syms);
-    xcb_disconnect(c);
-    return ok;
 }
 
 } // namespace
@@ -263,11 +239,11 @@ private slots:
             return out.join(QLatin1Char(' '));
         };
         // Let go of the keys whatever the outcome, so the next row starts clean.
-        auto release = qScopeGuard([&] { fakeKeys(held, false); });
-        QVERIFY(fakeKeys(held, true));
+        auto release = qScopeGuard([&] { traytest::fakeKeys(held, false); });
+        QVERIFY(traytest::fakeKeys(held, true));
         QTRY_COMPARE(down(), codes);
         release.dismiss();
-        QVERIFY(fakeKeys(held, false));
+        QVERIFY(traytest::fakeKeys(held, false));
         QTRY_COMPARE(down(), QString());
     }
 

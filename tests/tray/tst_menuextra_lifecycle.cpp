@@ -19,10 +19,6 @@
 #include <QProcess>
 #include <QTest>
 
-#include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
-
 using namespace platform;
 
 namespace {
@@ -36,27 +32,6 @@ struct RecordingHost : NSMenuExtraHost {
     void menuExtraImagesChanged(NSMenuExtra*) override { ++imageChanges; }
     void menuExtraPopUpMenu(NSMenuExtra*, NSMenu* menu) override { popUps << menu; }
 };
-
-// Presses or releases exactly these keys through the X test extension.
-bool fakeKeys(const QList<std::uint32_t>& symbols, bool press) {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c))
-        return false;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(c);
-    bool ok = true;
-    for (std::uint32_t symbol : symbols) {
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, symbol);
-        ok = ok && codes && *codes &&
-             !xcb_request_check(
-                 c, xcb_test_fake_input_checked(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, *codes,
-                                                XCB_CURRENT_TIME, root, 0, 0, 0));
-        std::free(codes);
-    }
-    xcb_key_symbols_free(syms);
-    xcb_disconnect(c);
-    return ok;
-}
 
 std::shared_ptr<const Bundle> menuBundle() {
     return Bundle::bundleWithPath(kBuildPane + QStringLiteral("/Contents/Resources/Quillo.menu"));
@@ -245,8 +220,8 @@ private slots:
         QFETCH(bool, expected);
         create();
         testenv::LogRecorder log;
-        auto release = qScopeGuard([&] { fakeKeys(held, false); });
-        QVERIFY(fakeKeys(held, true));
+        auto release = qScopeGuard([&] { traytest::fakeKeys(held, false); });
+        QVERIFY(traytest::fakeKeys(held, true));
         QTRY_COMPARE(m_extra->allKeysPressed(set), expected);
         QVERIFY(log.contains(QStringLiteral("Intel version of allKeysPressed.")));
     }
