@@ -2,6 +2,8 @@
 
 #include "platform/Clock.h"
 
+#include <QTimeZone>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -15,26 +17,36 @@ QString textOrNull(const QL_ToDo::Text& text) {
     return text ? *text : nullText;
 }
 
-// The stored date texts start with year, month and day ("%Y%m%d"); whatever follows
-// (a time, a zone) is ignored. The day starts at 00:00 local time, or at the first
-// instant that exists when a clock change skips midnight.
+// The digits at text[at, at + width) as a number; -1 when one is not a digit.
+int digitsAt(QStringView text, qsizetype at, qsizetype width) {
+    int value = 0;
+    for (qsizetype i = at; i < at + width; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// The stored date texts start with year, month and day ("%Y%m%d"), the day in the
+// to-do's own zone (a TZID, or floating). A UTC time ("%Y%m%dT%H%M%SZ") names an
+// instant, whose day is the local one. Anything else after the day is ignored. The
+// day starts at 00:00 local time, or at the first instant that exists when a clock
+// change skips midnight.
 std::optional<QDateTime> readStoredDate(const QL_ToDo::Text& text) {
     if (!text || text->size() < 8)
         return std::nullopt;
-    int fields[3] = {0, 0, 0};
-    const int widths[3] = {4, 2, 2};
-    qsizetype at = 0;
-    for (int f = 0; f < 3; ++f) {
-        for (int i = 0; i < widths[f]; ++i, ++at) {
-            const char16_t c = text->at(at).unicode();
-            if (c < u'0' || c > u'9')
-                return std::nullopt;
-            fields[f] = fields[f] * 10 + (c - u'0');
-        }
-    }
-    const QDate day(fields[0], fields[1], fields[2]);
-    if (!day.isValid())
+    const QStringView value(*text);
+    QDate day(digitsAt(value, 0, 4), digitsAt(value, 4, 2), digitsAt(value, 6, 2));
+    if (!day.isValid() || digitsAt(value, 0, 8) < 0)
         return std::nullopt;
+    if (value.size() == 16 && (value[8] == u'T' || value[8] == u't') &&
+        (value[15] == u'Z' || value[15] == u'z')) {
+        const QTime time(digitsAt(value, 9, 2), digitsAt(value, 11, 2), digitsAt(value, 13, 2));
+        if (time.isValid())
+            day = QDateTime(day, time, Qt::UTC).toLocalTime().date();
+    }
     const QDateTime start = day.startOfDay(Qt::LocalTime);
     if (!start.isValid())
         return std::nullopt;

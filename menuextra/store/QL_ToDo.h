@@ -19,7 +19,8 @@ enum QLCalendarWriteAction : int {
 };
 
 // One to-do of one calendar: the VTODO text as last read, its properties as stored
-// text (summary, description and URL unescaped), and the facts the menu derives.
+// text (summary and description unescaped; a URL is a URI and has no escapes), and the
+// facts the menu derives.
 // Every field may be absent. Records are created, read and changed on the main thread.
 class QL_ToDo {
 public:
@@ -36,7 +37,7 @@ public:
     [[nodiscard]] std::shared_ptr<QL_ToDo> copyToDo() const;
     [[nodiscard]] QString description() const;
 
-    // Accessors. The setters of summary, description and URL unescape.
+    // Accessors. The setters of summary and description unescape.
     const Text& theRawData() const { return toDo_RawData; }
     void setRawData(Text value) { toDo_RawData = std::move(value); }
     const Text& theVAlarm() const { return toDo_VAlarm; }
@@ -62,7 +63,7 @@ public:
     const Text& theDescription() const { return toDo_Description; }
     void setDescription(const Text& value) { toDo_Description = convertFromEscapedString(value); }
     const Text& theURL() const { return toDo_URL; }
-    void setURL(const Text& value) { toDo_URL = convertFromEscapedString(value); }
+    void setURL(Text value) { toDo_URL = std::move(value); }
     const Text& theStatus() const { return toDo_Status; }
     void setStatus(Text value) { toDo_Status = std::move(value); }
     const std::optional<int>& thePriority() const { return toDo_Priority; }
@@ -71,8 +72,16 @@ public:
     void setCompletedDate(Text value) { toDo_CompletedDate = std::move(value); }
     const Text& theDueDate() const { return toDo_DueDate; }
     void setDueDate(Text value) { toDo_DueDate = std::move(value); }
+    // The name parts the due and completed dates were read with ("DUE;TZID=…"), so that
+    // a rewrite keeps their parameters.
+    const Text& theDueDateHeader() const { return toDo_DueDateHeader; }
+    void setDueDateHeader(Text value) { toDo_DueDateHeader = std::move(value); }
+    const Text& theCompletedDateHeader() const { return toDo_CompletedDateHeader; }
+    void setCompletedDateHeader(Text value) { toDo_CompletedDateHeader = std::move(value); }
 
-    // Date views: 00:00 local time of the day the stored text starts with ("%Y%m%d").
+    // Date views: 00:00 local time of the day the stored text names: the day it starts
+    // with ("%Y%m%d"), in the to-do's own zone; a UTC time ("…T150000Z") is the local
+    // day of that instant.
     [[nodiscard]] std::optional<QDateTime> theDueDateAsDate() const;
     [[nodiscard]] std::optional<QDateTime> theCreationDateAsDate() const;
     [[nodiscard]] std::optional<QDateTime> theCompletedDateAsDate() const;
@@ -113,5 +122,7 @@ private:
     std::optional<int> toDo_Priority;
     Text toDo_CompletedDate;
     Text toDo_DueDate;
+    Text toDo_DueDateHeader;
+    Text toDo_CompletedDateHeader;
     Text toDo_VAlarm;
 };

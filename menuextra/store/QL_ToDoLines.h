@@ -107,26 +107,29 @@ inline std::optional<QStringView> namePartOf(QStringView line) {
     return line.sliced(start, colon - start);
 }
 
-// The properties a record takes from its to-do's lines. Names are recognised whatever
-// their letter case, as iCalendar defines them.
+// The properties a record takes from its to-do's lines. A line is the property when
+// its name (the name part before the first semicolon) is the property's, whatever its
+// letter case and whatever parameters follow.
 enum class RecordProperty {
     None,
     UID,
     Summary,
     DateStamp,
-    Start, // any name part beginning with DTSTART
+    Start,
     Sequence,
     Description,
     Status,
     Completed,
-    CompletedTZID, // any name part beginning with COMPLETED;TZID
     Priority,
-    DueDate,     // DUE;VALUE=DATE
-    Due,         // DUE
-    DueDateTime, // DUE;VALUE=DATE-TIME
-    URLURI,      // URL;VALUE=URI
+    Due,
     URL,
 };
+
+// The name of a name part: what stands before its first semicolon.
+inline QStringView propertyNameOf(QStringView namePart) {
+    const qsizetype semicolon = namePart.indexOf(u';');
+    return semicolon < 0 ? namePart : namePart.first(semicolon);
+}
 
 RecordProperty recordPropertyOf(QStringView namePart);
 

@@ -116,6 +116,37 @@ QByteArray normalizeLineEndings(QByteArray bytes) {
     return normalized<char>(std::move(bytes));
 }
 
+bool isWholeCalendar(QByteArrayView text) {
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    auto isBlank = [](QByteArrayView line) { return QString::fromUtf8(line).trimmed().isEmpty(); };
+    auto trimmed = [](QByteArrayView line) { return QString::fromUtf8(line).trimmed(); };
+    // The first line that is not white space.
+    qsizetype start = 0;
+    while (true) {
+        const qsizetype cr = text.indexOf('\r', start);
+        const qsizetype end = cr < 0 ? text.size() : cr;
+        const QByteArrayView line = text.sliced(start, end - start);
+        if (!isBlank(line)) {
+            if (!isLine(QStringView(trimmed(line)), u"BEGIN:VCALENDAR"))
+                return false;
+            break;
+        }
+        if (cr < 0)
+            return false;
+        start = std::min(cr + 2, text.size());
+    }
+    for (qsizetype end = text.size();;) {
+        const qsizetype lineStart = end > 0 ? text.lastIndexOf('\n', end - 1) + 1 : 0;
+        const QByteArrayView line = text.sliced(lineStart, end - lineStart);
+        if (!isBlank(line))
+            return lineStart > start && isLine(QStringView(trimmed(line)), u"END:VCALENDAR");
+        if (lineStart == 0)
+            return false;
+        end = lineStart - 2;
+    }
+}
+
 namespace {
 
 const QString crlf = QStringLiteral("\r\n");
@@ -206,8 +237,7 @@ double floatingReading(QStringView text) {
 // earlier one.
 struct Properties {
     std::optional<QStringView> uid, summary, dateStamp, startName, startValue, sequence,
-        description, status, completed, completedTZIDValue, priority, dueDate, due, dueDateTime,
-        urlUri, url;
+        description, status, completedName, completed, priority, dueName, due, url;
 };
 
 void takeProperty(QStringView line, Properties& p) {
@@ -215,6 +245,7 @@ void takeProperty(QStringView line, Properties& p) {
     if (!name)
         return; // not a property line
     const QStringView value = line.sliced(name->end() - line.begin() + 1);
+    // Of several lines of one property, whatever their parameters, the last counts.
     switch (recordPropertyOf(*name)) {
     case RecordProperty::None:
         break;
@@ -228,7 +259,6 @@ void takeProperty(QStringView line, Properties& p) {
         p.dateStamp = value;
         break;
     case RecordProperty::Start:
-        // Of several start-date lines, whatever their attributes, the last counts.
         p.startName = *name;
         p.startValue = value;
         break;
@@ -242,25 +272,15 @@ void takeProperty(QStringView line, Properties& p) {
         p.status = value;
         break;
     case RecordProperty::Completed:
+        p.completedName = *name;
         p.completed = value;
-        break;
-    case RecordProperty::CompletedTZID: // the last of several counts
-        p.completedTZIDValue = value;
         break;
     case RecordProperty::Priority:
         p.priority = value;
         break;
-    case RecordProperty::DueDate:
-        p.dueDate = value;
-        break;
     case RecordProperty::Due:
+        p.dueName = *name;
         p.due = value;
-        break;
-    case RecordProperty::DueDateTime:
-        p.dueDateTime = value;
-        break;
-    case RecordProperty::URLURI:
-        p.urlUri = value;
         break;
     case RecordProperty::URL:
         p.url = value;
@@ -439,18 +459,20 @@ public:
         else
             t.toDo_Description = unescapedText(p.description);
         t.toDo_Status = shared.text(p.status);
-        if (const std::optional<QStringView>& completed =
-                p.completed ? p.completed : p.completedTZIDValue) {
+        if (p.completed) {
             // A to-do is often completed at the moment it was last stamped.
-            if (t.toDo_DateStamp && QStringView(*t.toDo_DateStamp) == *completed)
+            if (t.toDo_DateStamp && QStringView(*t.toDo_DateStamp) == *p.completed)
                 t.toDo_CompletedDate = t.toDo_DateStamp;
             else
-                t.toDo_CompletedDate = shared.text(completed);
+                t.toDo_CompletedDate = shared.text(p.completed);
+            t.toDo_CompletedDateHeader = shared.text(p.completedName);
         }
         if (p.priority)
             t.toDo_Priority = integerReading(*p.priority);
-        t.toDo_DueDate = shared.text(p.dueDate ? p.dueDate : p.due ? p.due : p.dueDateTime);
-        t.toDo_URL = unescapedText(p.urlUri ? p.urlUri : p.url);
+        t.toDo_DueDate = shared.text(p.due);
+        t.toDo_DueDateHeader = shared.text(p.dueName);
+        // A URI has no escapes: a backslash in it is its own.
+        t.toDo_URL = toText(p.url);
         return toDo;
     }
 
@@ -469,21 +491,16 @@ template <size_t N> bool isName(QStringView name, const char16_t (&word)[N]) {
     return isLine(name, std::u16string_view(word, N - 1));
 }
 
-template <size_t N> bool startsWithName(QStringView name, const char16_t (&word)[N]) {
-    return startsWithKeyword(name, std::u16string_view(word, N - 1));
-}
-
 } // namespace
 
-RecordProperty recordPropertyOf(QStringView name) {
+RecordProperty recordPropertyOf(QStringView namePart) {
+    const QStringView name = propertyNameOf(namePart);
     if (name.isEmpty())
         return RecordProperty::None;
     switch (name.front().unicode() & ~0x20) { // the first letter in upper case
     case u'U':
         if (isName(name, u"UID"))
             return RecordProperty::UID;
-        if (isName(name, u"URL;VALUE=URI"))
-            return RecordProperty::URLURI;
         if (isName(name, u"URL"))
             return RecordProperty::URL;
         break;
@@ -498,22 +515,16 @@ RecordProperty recordPropertyOf(QStringView name) {
     case u'D':
         if (isName(name, u"DTSTAMP"))
             return RecordProperty::DateStamp;
-        if (startsWithName(name, u"DTSTART"))
+        if (isName(name, u"DTSTART"))
             return RecordProperty::Start;
         if (isName(name, u"DESCRIPTION"))
             return RecordProperty::Description;
-        if (isName(name, u"DUE;VALUE=DATE"))
-            return RecordProperty::DueDate;
         if (isName(name, u"DUE"))
             return RecordProperty::Due;
-        if (isName(name, u"DUE;VALUE=DATE-TIME"))
-            return RecordProperty::DueDateTime;
         break;
     case u'C':
         if (isName(name, u"COMPLETED"))
             return RecordProperty::Completed;
-        if (startsWithName(name, u"COMPLETED;TZID"))
-            return RecordProperty::CompletedTZID;
         break;
     case u'P':
         if (isName(name, u"PRIORITY"))

@@ -20,6 +20,13 @@ QString normalizeLineEndings(QString text);
 // The same for UTF-8 bytes: the result is the UTF-8 of the normalised text.
 QByteArray normalizeLineEndings(QByteArray bytes);
 
+// True when the text (normalised UTF-8) is a whole calendar: its first line that is
+// not white space is BEGIN:VCALENDAR and its last such line END:VCALENDAR (letter case
+// ignored, white space around either ignored). One rule for adopting, reading and
+// writing; a calendar caught while another program saves it in place is cut short and
+// is not whole.
+bool isWholeCalendar(QByteArrayView text);
+
 // What every record read from one calendar carries of its calendar.
 struct CalendarOfToDos {
     std::optional<QString> sourceKey;

@@ -1,5 +1,6 @@
 // Turning a to-do back into VTODO text and putting it into the calendar file.
 #include "menuextra/store/QL_ToDo.h"
+#include "menuextra/store/QL_ToDoEdit.h"
 #include "menuextra/store/QL_ToDoLines.h"
 #include "menuextra/store/QL_ToDoReader.h"
 
@@ -26,77 +27,13 @@
 namespace {
 
 constexpr QStringView crlf = u"\r\n";
-constexpr qsizetype foldLimit = 72;    // longest value left unfolded
-constexpr qsizetype firstPiece = 60;   // value characters on the property line
-constexpr qsizetype furtherPiece = 69; // characters on each continuation line
-constexpr int writeAttempts = 3;       // reads and replaces against concurrent saves
+constexpr int writeAttempts = 3; // reads and replaces against concurrent saves
 
-bool isHighSurrogateAt(QStringView text, qsizetype i) {
-    return i >= 0 && i < text.size() && text[i].isHighSurrogate();
-}
-
-// Folds an escaped value: the first 60 units stay on the property line, each further
-// line is a space and up to 69 units. A cut never falls inside a surrogate pair.
-QString fold(const QString& escaped) {
-    if (escaped.size() <= foldLimit)
-        return escaped;
-    const QStringView text(escaped);
-    QString out;
-    out.reserve(text.size() + 3 * (text.size() / furtherPiece + 2));
-    qsizetype start = 0;
-    qsizetype piece = firstPiece;
-    while (text.size() - start > piece) {
-        qsizetype cut = start + piece;
-        if (isHighSurrogateAt(text, cut - 1) && text[cut].isLowSurrogate())
-            --cut;
-        out.append(text.sliced(start, cut - start));
-        out.append(u"\r\n ");
-        start = cut;
-        piece = furtherPiece;
-    }
-    out.append(text.sliced(start));
-    return out;
-}
-
-// A value written as it is stored (a date, a status, a UID) must stay on its line: a
-// line break in it would end the line and could end the component. So CR and LF are
-// left out of it.
-void appendOnOneLine(QString& out, QStringView value) {
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        if (value[i] == u'\r' || value[i] == u'\n') {
-            out.append(value.sliced(from, i - from));
-            from = i + 1;
-        }
-    }
-    out.append(value.sliced(from));
-}
+using ql::appendOnOneLine;
+using ql::propertyNameOf;
 
 QString escapeOrEmpty(const QL_ToDo::Text& text) {
     return QL_ToDo::convertToEscapedString(text).value_or(QString());
-}
-
-bool isEightDigitDate(const QString& value) {
-    if (value.size() != 8)
-        return false;
-    for (const QChar c : value)
-        if (c < u'0' || c > u'9')
-            return false;
-    return true;
-}
-
-QString sequenceText(std::optional<double> sequence) {
-    const double value = sequence.value_or(0.0);
-    if (!std::isfinite(value))
-        return QStringLiteral("0");
-    if (value == std::trunc(value) && std::fabs(value) < 1e15)
-        return QString::number(qint64(value));
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
-}
-
-QStringView propertyNameOf(QStringView namePart) {
-    const qsizetype semicolon = namePart.indexOf(u';');
-    return semicolon < 0 ? namePart : namePart.first(semicolon);
 }
 
 // Appends, each ended by CR LF, the lines of the component as read that the record
@@ -155,7 +92,7 @@ private:
 // The calendar is searched and changed as the file's own UTF-8 bytes: decoding a large
 // calendar and encoding it again cost more than all the rest of a write.
 
-// One change to the calendar bytes: length bytes at "at" give way to the new text.
+// A stretch of the calendar: length bytes at "at".
 struct Edit {
     qsizetype at;
     qsizetype length;
@@ -271,42 +208,155 @@ std::optional<Edits> wholeLineCopies(QByteArrayView text, const QString& needle)
     return edits;
 }
 
-// The start of the last line that is exactly "END:VCALENDAR" (letter case ignored),
-// provided a line comes before it.
+// The start of the last line that is "END:VCALENDAR" (letter case and white space
+// around it ignored), provided a line comes before it.
 std::optional<qsizetype> lastCalendarEnd(QByteArrayView text) {
     for (qsizetype end = text.size(); end > 0;) {
         const qsizetype start = text.lastIndexOf('\n', end - 1) + 1;
         if (start < 2)
             return std::nullopt;
-        if (ql::isLine(text.sliced(start, end - start), u"END:VCALENDAR"))
+        const QByteArrayView line = text.sliced(start, end - start);
+        if (ql::isLine(line, u"END:VCALENDAR") ||
+            ql::isLine(QStringView(QString::fromUtf8(line).trimmed()), u"END:VCALENDAR"))
             return start;
         end = start - 2;
     }
     return std::nullopt;
 }
 
-// The edits and the bytes they insert.
-std::optional<Edits> editsFor(QByteArrayView text, int action, const QL_ToDo::Text& rawData,
-                              const QString& formatted, QByteArray& insert) {
-    switch (action) {
+// Line starts of the normalised text mapped back to the file's own bytes, whose line
+// ends may be LF or CR: the lines are the same, only their ends differ.
+class LineMap {
+public:
+    LineMap(QByteArrayView original, QByteArrayView normalized)
+        : m_original(original), m_identity(original.size() == normalized.size()) {
+        if (m_identity)
+            return;
+        auto starts = [](QByteArrayView text, std::vector<qsizetype>& out) {
+            out.push_back(0);
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                if (text[i] == '\n' ||
+                    (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
+                    out.push_back(i + 1);
+            }
+        };
+        starts(normalized, m_normalizedStarts);
+        starts(original, m_originalStarts);
+    }
+
+    // The file offset of a place in the normalised text.
+    qsizetype originalOffset(qsizetype at) const {
+        if (m_identity)
+            return at;
+        const auto it =
+            std::upper_bound(m_normalizedStarts.begin(), m_normalizedStarts.end(), at) - 1;
+        const size_t line = size_t(it - m_normalizedStarts.begin());
+        if (line >= m_originalStarts.size())
+            return m_original.size();
+        return std::min(m_originalStarts[line] + (at - *it), m_original.size());
+    }
+
+    // The line end of the file's line that ends at a line start; CR LF at the start.
+    QByteArrayView lineEndBefore(qsizetype lineStart) const {
+        if (lineStart >= 2 && m_original[lineStart - 2] == '\r' &&
+            m_original[lineStart - 1] == '\n')
+            return m_original.sliced(lineStart - 2, 2);
+        if (lineStart >= 1 &&
+            (m_original[lineStart - 1] == '\n' || m_original[lineStart - 1] == '\r'))
+            return m_original.sliced(lineStart - 1, 1);
+        return "\r\n";
+    }
+
+private:
+    QByteArrayView m_original;
+    bool m_identity;
+    std::vector<qsizetype> m_normalizedStarts;
+    std::vector<qsizetype> m_originalStarts;
+};
+
+// What a write does, and the bytes it puts in: each change is a stretch of the file's
+// own bytes that gives way to new lines.
+struct FileChange {
+    qsizetype at;
+    qsizetype length;
+    QByteArray bytes;
+};
+
+QByteArray linesWithEnd(const QStringList& lines, QByteArrayView lineEnd) {
+    QByteArray out;
+    for (const QString& line : lines) {
+        out += line.toUtf8();
+        out += lineEnd;
+    }
+    return out;
+}
+
+// Starts of the physical lines of the stretch text[at, at + length) (normalised), as
+// offsets of the text; the last entry is where the line after the stretch begins.
+std::vector<qsizetype> physicalLineStarts(QByteArrayView text, qsizetype at, qsizetype length) {
+    std::vector<qsizetype> starts{at};
+    const qsizetype end = at + length;
+    for (qsizetype i = text.indexOf('\n', at); i >= 0 && i < end; i = text.indexOf('\n', i + 1))
+        starts.push_back(i + 1);
+    starts.push_back(end < text.size() ? std::min(end + 2, text.size()) : text.size());
+    return starts;
+}
+
+// What the record is to be written from: the component as it was read and the record
+// that reads from it, the record itself, and the revision stamp of this write.
+struct WriteRequest {
+    int action;
+    const QL_ToDo& record;
+    QString baseText; // the component to change: the one read, or a new one
+    QL_ToDo base;
+    ql::Revision revision;
+};
+
+std::optional<std::vector<FileChange>> changesFor(QByteArrayView original, QByteArrayView text,
+                                                  const WriteRequest& request) {
+    const LineMap map(original, text);
+    std::vector<FileChange> changes;
+    switch (request.action) {
     case QLWriteActionReplace:
-        if (!rawData)
-            return std::nullopt;
-        insert = formatted.toUtf8();
-        return wholeLineCopies(text, *rawData);
     case QLWriteActionRemove: {
+        const QL_ToDo::Text& rawData = request.record.theRawData();
         if (!rawData || rawData->isEmpty())
             return std::nullopt;
-        // The line break after "END:VTODO" goes with the component.
-        insert.clear();
-        return wholeLineCopies(text, QString(*rawData).append(crlf));
+        const std::optional<Edits> copies = wholeLineCopies(text, *rawData);
+        if (!copies)
+            return std::nullopt;
+        for (const Edit& copy : *copies) {
+            const std::vector<qsizetype> starts = physicalLineStarts(text, copy.at, copy.length);
+            if (request.action == QLWriteActionRemove) {
+                // The line end after "END:VTODO" goes with the component.
+                const qsizetype from = map.originalOffset(starts.front());
+                changes.push_back({from, map.originalOffset(starts.back()) - from, {}});
+                continue;
+            }
+            // The copy in the file may differ from the text read in letter case only;
+            // its own lines are the ones kept.
+            const QString component = QString::fromUtf8(text.sliced(copy.at, copy.length));
+            for (const ql::LineEdit& e :
+                 ql::componentEdits(component, request.base, request.record, request.revision)) {
+                const qsizetype from = map.originalOffset(starts[size_t(e.first)]);
+                const qsizetype to = map.originalOffset(starts[size_t(e.end)]);
+                changes.push_back(
+                    {from, to - from, linesWithEnd(e.lines, map.lineEndBefore(from))});
+            }
+        }
+        return changes;
     }
     case QLWriteActionAdd: {
         const std::optional<qsizetype> end = lastCalendarEnd(text);
         if (!end)
             return std::nullopt;
-        insert = QString(formatted).append(crlf).toUtf8();
-        return Edits{{*end, 0}};
+        const qsizetype at = map.originalOffset(*end);
+        const QString component = ql::applyLineEdits(
+            request.baseText,
+            ql::componentEdits(request.baseText, request.base, request.record, request.revision));
+        changes.push_back(
+            {at, 0, linesWithEnd(component.split(crlf.toString()), map.lineEndBefore(at))});
+        return changes;
     }
     default:
         return std::nullopt;
@@ -315,16 +365,15 @@ std::optional<Edits> editsFor(QByteArrayView text, int action, const QL_ToDo::Te
 
 // The new file content as pieces to write one after the other: the untouched
 // stretches are the file's own bytes, never copied.
-std::vector<QByteArrayView> applied(QByteArrayView text, const Edits& edits,
-                                    QByteArrayView insert) {
+std::vector<QByteArrayView> applied(QByteArrayView text, const std::vector<FileChange>& changes) {
     std::vector<QByteArrayView> pieces;
-    pieces.reserve(2 * edits.size() + 1);
+    pieces.reserve(2 * changes.size() + 1);
     qsizetype pos = 0;
-    for (const Edit& e : edits) {
-        pieces.push_back(text.sliced(pos, e.at - pos));
-        if (!insert.isEmpty())
-            pieces.push_back(insert);
-        pos = e.at + e.length;
+    for (const FileChange& c : changes) {
+        pieces.push_back(text.sliced(pos, c.at - pos));
+        if (!c.bytes.isEmpty())
+            pieces.push_back(c.bytes);
+        pos = c.at + c.length;
     }
     pieces.push_back(text.sliced(pos));
     return pieces;
@@ -353,27 +402,6 @@ void reportFailedWrite() {
     platform::runModalAlert(alert);
     platform::DistributedNotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("Quillo_Failed_Write"), QStringLiteral("com.orvane.quillo"));
-}
-
-// True when the text (normalised UTF-8) is a whole calendar: its first line is
-// BEGIN:VCALENDAR and its last line that is not white space is END:VCALENDAR (letter
-// case ignored). A calendar caught while another program saves it in place is cut
-// short and is not.
-bool isWholeCalendar(QByteArrayView text) {
-    if (text.startsWith("\xEF\xBB\xBF"))
-        text = text.sliced(3);
-    const qsizetype firstEnd = text.indexOf('\r');
-    if (!ql::isLine(text.first(firstEnd < 0 ? text.size() : firstEnd), u"BEGIN:VCALENDAR"))
-        return false;
-    for (qsizetype end = text.size();;) {
-        const qsizetype start = end > 0 ? text.lastIndexOf('\n', end - 1) + 1 : 0;
-        const QByteArrayView line = text.sliced(start, end - start);
-        if (!QString::fromUtf8(line).trimmed().isEmpty())
-            return ql::isLine(line, u"END:VCALENDAR");
-        if (start == 0)
-            return false;
-        end = start - 2;
-    }
 }
 
 // Between tries the other program gets a moment to finish its save.
@@ -421,8 +449,7 @@ bool hasUnterminatedToDo(QStringView text) {
 // Reads, changes and replaces the file; a save by someone else between our read and
 // our replace makes us start again from their version, and so does a file that was
 // being written while we read it.
-bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawData,
-                     const QString& formatted) {
+bool rewriteCalendar(const QString& path, const WriteRequest& request) {
     for (int attempt = 0; attempt < writeAttempts; ++attempt) {
         waitBeforeTry(attempt);
         WriteBuffers& buffers = writeBuffers();
@@ -434,19 +461,19 @@ bool rewriteCalendar(const QString& path, int action, const QL_ToDo::Text& rawDa
         // A file caught in the middle of a save (cut in a character, or short of its
         // end) is read again; one that stays so is not a calendar we can write.
         const QByteArray text = ql::normalizeLineEndings(snapshot.bytes);
-        if (!QByteArrayView(text).isValidUtf8() || !isWholeCalendar(text)) {
+        if (!QByteArrayView(text).isValidUtf8() || !ql::isWholeCalendar(text)) {
             if (!changedLately(snapshot.identity))
                 return false;
             continue;
         }
-        if (action == QLWriteActionAdd &&
+        if (request.action == QLWriteActionAdd &&
             (!platform::decodeUtf8(text, buffers.text) || hasUnterminatedToDo(buffers.text)))
             return false;
-        QByteArray insert;
-        const std::optional<Edits> edits = editsFor(text, action, rawData, formatted, insert);
-        if (!edits)
+        const std::optional<std::vector<FileChange>> changes =
+            changesFor(snapshot.bytes, text, request);
+        if (!changes)
             return false;
-        const std::vector<QByteArrayView> changed = applied(text, *edits, insert);
+        const std::vector<QByteArrayView> changed = applied(snapshot.bytes, *changes);
         switch (platform::replaceFileAtomically(path, changed, snapshot.identity)) {
         case platform::AtomicReplaceResult::Replaced:
             return true;
@@ -494,7 +521,7 @@ QL_ToDo::Text QL_ToDo::convertToEscapedString(const Text& text) {
             break;
         }
     }
-    return fold(escaped);
+    return ql::foldValue(escaped);
 }
 
 QString QL_ToDo::vToDoFormatted() const {
@@ -520,9 +547,13 @@ QString QL_ToDo::vToDoFormatted() const {
     line(u"SUMMARY", u":", escapeOrEmpty(toDo_Summary), Escaped);
     line(u"UID", u":",
          toDo_UID ? *toDo_UID : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    if (toDo_URL)
-        line(u"URL;VALUE=URI", u":", escapeOrEmpty(toDo_URL), Escaped);
-    line(u"SEQUENCE", u":", sequenceText(toDo_Sequence));
+    if (toDo_URL) {
+        // A URI has no escapes (RFC 5545 3.3.13).
+        QString url;
+        appendOnOneLine(url, *toDo_URL);
+        line(u"URL;VALUE=URI", u":", ql::foldValue(url), Escaped);
+    }
+    line(u"SEQUENCE", u":", ql::sequenceText(toDo_Sequence));
     line(u"DTSTAMP", u":",
          toDo_DateStamp ? *toDo_DateStamp
                         : platform::Clock::now().toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"));
@@ -533,14 +564,12 @@ QString QL_ToDo::vToDoFormatted() const {
     if (toDo_Description)
         line(u"DESCRIPTION", u":", escapeOrEmpty(toDo_Description), Escaped);
     if (toDo_DueDate) {
-        // A date with a time part is no DATE value; keep it under the plain name. The
-        // value is judged as it will stand in the file, on one line.
+        // A date with a time part is no DATE value; keep it under the plain name, or
+        // under the name it was read with while that fits it. The value is judged as it
+        // will stand in the file, on one line.
         QString due;
         appendOnOneLine(due, *toDo_DueDate);
-        if (isEightDigitDate(due))
-            line(u"DUE;VALUE=DATE", u":", *toDo_DueDate);
-        else
-            line(u"DUE", u":", *toDo_DueDate);
+        line(ql::dueNamePart(toDo_DueDateHeader, due), u":", due);
     }
     if (toDo_VAlarm && !toDo_VAlarm->isEmpty()) {
         body.append(*toDo_VAlarm);
@@ -564,7 +593,18 @@ QString QL_ToDo::vToDoFormatted() const {
 bool QL_ToDo::writeToCalendar(const QString& path, int action) const {
     bool written = false;
     try {
-        written = rewriteCalendar(path, action, toDo_RawData, vToDoFormatted());
+        WriteRequest request{action, *this, {}, {}, {}};
+        if (action != QLWriteActionRemove)
+            request.revision.stamp =
+                platform::Clock::now().toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'");
+        if (action == QLWriteActionAdd)
+            // A to-do that comes from another calendar keeps its lines; a new one is
+            // written as new to-dos are.
+            request.baseText = toDo_RawData ? *toDo_RawData : vToDoFormatted();
+        else if (toDo_RawData)
+            request.baseText = *toDo_RawData;
+        request.base = ql::recordOfComponent(request.baseText);
+        written = rewriteCalendar(path, request);
     } catch (...) {
         written = false; // nothing may escape to the menu or the editor
     }

@@ -164,7 +164,7 @@ private slots:
         QVERIFY(work.parseForToDos());
         QCOMPARE(work.arrayOfToDos().size(), size_t(1));
         QCOMPARE(work.arrayOfToDos()[0]->theSummary(), Text("Attend:VTODO review"));
-        QCOMPARE(work.arrayOfToDos()[0]->theURL(), Text("http://example.org/a,b"));
+        QCOMPARE(work.arrayOfToDos()[0]->theURL(), Text("http://example.org/a\\,b"));
         QCOMPARE(work.arrayOfToDos()[0]->theDueDate(), Text("20070120T090000Z"));
 
         QL_Calendar& deep = *map.at("Deep");

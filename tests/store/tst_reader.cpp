@@ -308,7 +308,23 @@ private slots:
             << QStringList{"DUE;VALUE=DATE-TIME:20070117T000000"} << "due"
             << "20070117T000000";
         QTest::newRow("due with a zone")
-            << QStringList{"DUE;TZID=Europe/Berlin:20070115T090000"} << "due" << absent;
+            << QStringList{"DUE;TZID=Europe/Berlin:20070115T090000"} << "due"
+            << "20070115T090000";
+        QTest::newRow("due with VALUE and a zone")
+            << QStringList{"DUE;VALUE=DATE-TIME;TZID=Europe/Berlin:20160102T000000"} << "due header"
+            << "DUE;VALUE=DATE-TIME;TZID=Europe/Berlin=20160102T000000";
+        QTest::newRow("completed with VALUE")
+            << QStringList{"COMPLETED;VALUE=DATE-TIME:20250102T101500Z"} << "completed header"
+            << "COMPLETED;VALUE=DATE-TIME=20250102T101500Z";
+        QTest::newRow("summary with a language")
+            << QStringList{"SUMMARY;LANGUAGE=de:Steuererkl\u00e4rung"} << "summary"
+            << "Steuererkl\u00e4rung";
+        QTest::newRow("status with a parameter")
+            << QStringList{"STATUS;X-FOO=1:IN-PROCESS"} << "status"
+            << "IN-PROCESS";
+        QTest::newRow("url keeps its backslashes")
+            << QStringList{"URL;VALUE=URI:https://x/?q=1\\,2"} << "url"
+            << "https://x/?q=1\\,2";
         QTest::newRow("later line wins") << QStringList{"STATUS:A", "STATUS:B"} << "status"
                                          << "B";
         QTest::newRow("names ignore letter case") << QStringList{"status:A"} << "status"
@@ -338,12 +354,13 @@ private slots:
         QTest::newRow("completed with a zone")
             << QStringList{"COMPLETED;TZID=Europe/Berlin:20070111T100000"} << "completed"
             << "20070111T100000";
-        QTest::newRow("plain completed first")
+        QTest::newRow("later completed wins whatever its parameters")
             << QStringList{"COMPLETED:20070112T000000Z", "COMPLETED;TZID=X:20070111T100000"}
             << "completed"
-            << "20070112T000000Z";
-        QTest::newRow("URI url first") << QStringList{"URL;VALUE=URI:a\\,b", "URL:c"} << "url"
-                                       << "a,b";
+            << "20070111T100000";
+        QTest::newRow("later url wins whatever its parameters")
+            << QStringList{"URL;VALUE=URI:a\\,b", "URL:c"} << "url"
+            << "c";
         QTest::newRow("priority") << QStringList{"PRIORITY:5"} << "priority"
                                   << "5";
         QTest::newRow("priority not a number") << QStringList{"PRIORITY:x"} << "priority"
@@ -391,6 +408,12 @@ private slots:
             got = toDo->theSequence() ? QString::number(*toDo->theSequence()) : "<absent>";
         else if (getter == "start")
             got = show(toDo->theCreationDateHeader()) + '=' + show(toDo->theCreationDate());
+        else if (getter == "summary")
+            got = show(toDo->theSummary());
+        else if (getter == "due header")
+            got = show(toDo->theDueDateHeader()) + '=' + show(toDo->theDueDate());
+        else if (getter == "completed header")
+            got = show(toDo->theCompletedDateHeader()) + '=' + show(toDo->theCompletedDate());
         QCOMPARE(got, expected);
     }
 

@@ -64,14 +64,15 @@ private slots:
                 !toDo.theVAlarm());
     }
 
-    void settersUnescapeAndClear() {
+    void settersUnescapeTextsAndClear() {
         QL_ToDo toDo;
         toDo.setSummary(QStringLiteral("a\\,b"));
         toDo.setDescription(QStringLiteral("one\\ntwo"));
         toDo.setURL(QStringLiteral("http://x/a\\;b"));
         QCOMPARE(toDo.theSummary(), Text(QStringLiteral("a,b")));
         QCOMPARE(toDo.theDescription(), Text(QStringLiteral("one\rtwo")));
-        QCOMPARE(toDo.theURL(), Text(QStringLiteral("http://x/a;b")));
+        // A URI has no escapes: its backslash is its own.
+        QCOMPARE(toDo.theURL(), Text(QStringLiteral("http://x/a\\;b")));
         toDo.setSummary(std::nullopt);
         toDo.setStatus(QStringLiteral("COMPLETED"));
         toDo.setStatus(std::nullopt);
@@ -131,7 +132,7 @@ private slots:
         QVERIFY(copy);
         QCOMPARE(copy->theSummary(), Text(QStringLiteral("x\\n")));
         QCOMPARE(copy->theDescription(), Text(QStringLiteral("d\\n")));
-        QCOMPARE(copy->theURL(), Text(QStringLiteral("u\\n")));
+        QCOMPARE(copy->theURL(), Text(QStringLiteral("u\\\\n")));
         QCOMPARE(copy->description(), original.description());
         QCOMPARE(copy->theRawData(), original.theRawData());
         QCOMPARE(copy->theVAlarm(), original.theVAlarm());
@@ -224,8 +225,13 @@ private slots:
         QTest::newRow("in two days") << QByteArray("Europe/Berlin") << jan15 << "20070117" << 2;
         QTest::newRow("in a week") << QByteArray("Europe/Berlin") << jan15 << "20070122" << 7;
         QTest::newRow("a year ago") << QByteArray("Europe/Berlin") << jan15 << "20060115" << -366;
-        QTest::newRow("time part ignored")
-            << QByteArray("Europe/Berlin") << jan15 << "20070116T235959Z" << 1;
+        QTest::newRow("local time part ignored")
+            << QByteArray("Europe/Berlin") << jan15 << "20070116T235959" << 1;
+        // A UTC time is an instant: 23:59:59 UTC is already the next day in Berlin.
+        QTest::newRow("UTC time, the local day of its instant")
+            << QByteArray("Europe/Berlin") << jan15 << "20070116T235959Z" << 2;
+        QTest::newRow("UTC time west of UTC")
+            << QByteArray("America/Chicago") << jan15 << "20070117T035959Z" << 1;
         // Clock changes: 11 or 13 hours lie between the due day's start and noon.
         QTest::newRow("spring forward, today")
             << QByteArray("Europe/Berlin") << QDate(2007, 3, 25) << "20070325" << 0;

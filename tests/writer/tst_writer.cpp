@@ -158,7 +158,8 @@ private slots:
         QVERIFY(toDo);
         QCOMPARE(toDo->vToDoFormatted(), crlfLines(workedExampleWritten));
 
-        // In place: the rest of a file with LF endings comes back with CR LF.
+        // In place: a write is a new revision, and nothing else changes; the file keeps
+        // its LF line ends, the new line too.
         const QByteArray before = fileBytes(QUILLO_TEST_DATA "/writer/worked_example_lf.ics");
         QVERIFY(!before.contains('\r'));
         QVERIFY(putFile(m_path, before));
@@ -267,17 +268,26 @@ private slots:
         QTest::addColumn<QString>("after");
         const QString a = crlfLines({"BEGIN:VTODO", "UID:a", "SUMMARY:A", "END:VTODO"});
         const QString b = crlfLines({"BEGIN:VTODO", "UID:b", "SUMMARY:B", "END:VTODO"});
-        const QString aWritten = crlfLines({"BEGIN:VTODO", "SUMMARY:A", "UID:a", "SEQUENCE:0",
-                                            "DTSTAMP:20070112T083000Z", "STATUS:COMPLETED",
-                                            "COMPLETED:20070112T000000Z", "END:VTODO"});
+        // Completed in place: the new lines follow the UID, in the order of a new to-do.
+        const QString aDone = crlfLines({"BEGIN:VTODO", "UID:a", "DTSTAMP:20070112T083000Z",
+                                         "LAST-MODIFIED:20070112T083000Z", "STATUS:COMPLETED",
+                                         "COMPLETED:20070112T000000Z", "SUMMARY:A", "END:VTODO"});
+        const QString aLowerDone = crlfLines(
+            {"begin:vtodo", "uid:a", "DTSTAMP:20070112T083000Z", "LAST-MODIFIED:20070112T083000Z",
+             "STATUS:COMPLETED", "COMPLETED:20070112T000000Z", "summary:a", "end:vtodo"});
+        // A new to-do as new to-dos are written, stamped as a revision.
+        const QString aWritten =
+            crlfLines({"BEGIN:VTODO", "SUMMARY:A", "UID:a", "SEQUENCE:0",
+                       "DTSTAMP:20070112T083000Z", "LAST-MODIFIED:20070112T083000Z",
+                       "STATUS:COMPLETED", "COMPLETED:20070112T000000Z", "END:VTODO"});
         auto row = [](const char* name, const QString& before, int action, const QString& after) {
             QTest::newRow(name) << before << before << action << after;
         };
         row("replace both copies", calendarAround({a, b, a}), QLWriteActionReplace,
-            calendarAround({aWritten, b, aWritten}));
+            calendarAround({aDone, b, aDone}));
         QTest::newRow("replace ignores letter case")
             << calendarAround({a}) << calendarAround({a.toLower()}) << int(QLWriteActionReplace)
-            << calendarAround({aWritten});
+            << calendarAround({aLowerDone});
         // Beyond ASCII: Ä and ä fold alike, and the Kelvin sign (three bytes) folds to k;
         // Ö is another letter, so that copy is not the to-do.
         auto noted = [](const QString& to_do, const QString& note) {
@@ -288,7 +298,7 @@ private slots:
             << calendarAround({noted(a, u"Ärger k"_qs)})
             << calendarAround({noted(a, u"Örger k"_qs), noted(a, u"äRGER \u212A"_qs)})
             << int(QLWriteActionReplace)
-            << calendarAround({noted(a, u"Örger k"_qs), noted(aWritten, u"Ärger k"_qs)});
+            << calendarAround({noted(a, u"Örger k"_qs), noted(aDone, u"äRGER \u212A"_qs)});
         row("remove takes its line break", calendarAround({b, a, b}), QLWriteActionRemove,
             calendarAround({b, b}));
         row("remove both copies", calendarAround({a, b, a}), QLWriteActionRemove,
@@ -330,7 +340,7 @@ private slots:
         const QString component = crlfLines(richLines);
         QVERIFY(putFile(m_path, calendarAround({component}).toUtf8()));
         std::shared_ptr<QL_ToDo> toDo = readToDosOfFile(m_path).at(0);
-        const QStringList fieldsBefore = fieldsOf(*toDo);
+        QStringList fieldsBefore = fieldsOf(*toDo);
 
         // Completed...
         toDo->setStatus(QStringLiteral("COMPLETED"));
@@ -339,18 +349,21 @@ private slots:
         toDo = readToDosOfFile(m_path).at(0);
         QCOMPARE(toDo->theStatus(), std::optional<QString>("COMPLETED"));
 
-        // ...and reopened: everything it had is there again, in the same form.
+        // ...and reopened: everything it had is there again, where it was, but for the
+        // revision stamps.
         toDo->setStatus(std::nullopt);
         toDo->setCompletedDate(std::nullopt);
         QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
-        const QStringList expected = {"BEGIN:VTODO", "SUMMARY:Water the plants", "UID:rich-1",
-                                      "SEQUENCE:3", "DTSTAMP:20070110T120000Z"};
-        QCOMPARE(QString::fromUtf8(fileBytes(m_path)),
-                 calendarAround({crlfLines(expected + richLines.mid(15, 5) + richLines.mid(1, 2) +
-                                           richLines.mid(7, 8) + richLines.mid(20))}));
+        QStringList expected = richLines;
+        expected[2] = "LAST-MODIFIED:20070112T083000Z";
+        expected[3] = "DTSTAMP:20070112T083000Z";
+        QCOMPARE(QString::fromUtf8(fileBytes(m_path)), calendarAround({crlfLines(expected)}));
         const ToDos back = readToDosOfFile(m_path);
         QCOMPARE(back.size(), std::size_t(1));
-        QCOMPARE(fieldsOf(*back.front()), fieldsBefore);
+        QStringList fieldsAfter = fieldsOf(*back.front());
+        QCOMPARE(fieldsAfter.takeAt(2), QStringLiteral("stamp '20070112T083000Z'"));
+        fieldsBefore.removeAt(2);
+        QCOMPARE(fieldsAfter, fieldsBefore);
     }
 
     void ownedLines_data() {
@@ -543,8 +556,13 @@ private slots:
         const std::shared_ptr<QL_ToDo> toDo = readToDosOfFile(m_path).at(0);
         toDo->setStatus(QStringLiteral("COMPLETED"));
         QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
-        const QStringList expected = {"BEGIN:VTODO", "SUMMARY:Feed the cat",     "UID:lc-1",
-                                      "SEQUENCE:0",  "DTSTAMP:20070110T120000Z", "STATUS:COMPLETED",
+        // The lines keep their letter case; the new status follows the stamps.
+        const QStringList expected = {"BEGIN:VTODO",
+                                      "uid:lc-1",
+                                      "Summary:Feed the cat",
+                                      "dtstamp:20070112T083000Z",
+                                      "LAST-MODIFIED:20070112T083000Z",
+                                      "STATUS:COMPLETED",
                                       "END:VTODO"};
         QCOMPARE(QString::fromUtf8(fileBytes(m_path)), calendarAround({crlfLines(expected)}));
     }
@@ -553,58 +571,20 @@ private slots:
     // every block once, and writing the result again changes nothing.
     void continuationLinesStayWithTheirLine_data() {
         QTest::addColumn<QStringList>("component");
-        QTest::addColumn<QStringList>("written");
         QTest::newRow("continued alarm begin line")
             << QStringList{"BEGIN:VTODO",   "UID:c-1",       "SUMMARY:S",  "BEGIN:VALARM",
                            " X-NOTE",       "TRIGGER:-PT5M", "END:VALARM", "BEGIN:VALARM",
-                           "TRIGGER:-PT1H", "END:VALARM",    "END:VTODO"}
-            << QStringList{"BEGIN:VTODO",
-                           "SUMMARY:S",
-                           "UID:c-1",
-                           "SEQUENCE:0",
-                           "DTSTAMP:20070110T120000Z",
-                           "BEGIN:VALARM",
-                           " X-NOTE",
-                           "TRIGGER:-PT5M",
-                           "END:VALARM",
-                           "BEGIN:VALARM",
-                           "TRIGGER:-PT1H",
-                           "END:VALARM",
-                           "END:VTODO"};
-        QTest::newRow("continuation after the begin line")
-            << QStringList{"BEGIN:VTODO",
-                           " stray",
-                           "UID:c-1",
-                           "SUMMARY:S",
-                           "DUE;VALUE=DATE:20070115",
-                           "END:VTODO"}
-            << QStringList{"BEGIN:VTODO",
-                           " stray",
-                           "SUMMARY:S",
-                           "UID:c-1",
-                           "SEQUENCE:0",
-                           "DTSTAMP:20070110T120000Z",
-                           "DUE;VALUE=DATE:20070115",
-                           "END:VTODO"};
+                           "TRIGGER:-PT1H", "END:VALARM",    "END:VTODO"};
+        QTest::newRow("continuation after the begin line") << QStringList{
+            "BEGIN:VTODO", " stray", "UID:c-1", "SUMMARY:S", "DUE;VALUE=DATE:20070115",
+            "END:VTODO"};
         QTest::newRow("continuation after a nested block's end")
             << QStringList{"BEGIN:VTODO", "UID:c-1", "SUMMARY:S",           "BEGIN:X-B", "A:1",
-                           "END:X-B",     " tail",   "STATUS:NEEDS-ACTION", "END:VTODO"}
-            << QStringList{"BEGIN:VTODO",
-                           "SUMMARY:S",
-                           "UID:c-1",
-                           "SEQUENCE:0",
-                           "DTSTAMP:20070110T120000Z",
-                           "STATUS:NEEDS-ACTION",
-                           "BEGIN:X-B",
-                           "A:1",
-                           "END:X-B",
-                           " tail",
-                           "END:VTODO"};
+                           "END:X-B",     " tail",   "STATUS:NEEDS-ACTION", "END:VTODO"};
     }
 
     void continuationLinesStayWithTheirLine() {
         QFETCH(QStringList, component);
-        QFETCH(QStringList, written);
         const QStringList withStamp = component.mid(0, component.size() - 1) +
                                       QStringList{"DTSTAMP:20070110T120000Z", "END:VTODO"};
         QVERIFY(putFile(m_path, calendarAround({crlfLines(withStamp)}).toUtf8()));
@@ -612,10 +592,19 @@ private slots:
         const std::shared_ptr<QL_ToDo> toDo = readToDosOfFile(m_path).at(0);
         QVERIFY(toDo->writeToCalendar(m_path, QLWriteActionReplace));
         const QByteArray once = fileBytes(m_path);
+        // Every line stays where it was; only the revision stamps are new.
+        QStringList written = component.mid(0, component.size() - 1);
+        written << "DTSTAMP:20070112T083000Z"
+                << "LAST-MODIFIED:20070112T083000Z"
+                << "END:VTODO";
         QCOMPARE(QString::fromUtf8(once), calendarAround({crlfLines(written)}));
         // The record read back is the record written, and writing it again is a no-op.
         const std::shared_ptr<QL_ToDo> back = readToDosOfFile(m_path).at(0);
-        QCOMPARE(fieldsOf(*back), fieldsOf(*toDo));
+        QStringList fieldsBack = fieldsOf(*back);
+        QStringList fieldsRead = fieldsOf(*toDo);
+        fieldsBack.removeAt(2); // the stamp
+        fieldsRead.removeAt(2);
+        QCOMPARE(fieldsBack, fieldsRead);
         QVERIFY(back->writeToCalendar(m_path, QLWriteActionReplace));
         QCOMPARE(fileBytes(m_path), once);
         QVERIFY(original != once);
