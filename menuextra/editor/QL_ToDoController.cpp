@@ -94,16 +94,64 @@ QString trimmedOfSpacesAndTabs(const QString& text) {
     return text.sliced(begin, end - begin);
 }
 
+// The entry of the priority list for a stored priority; -1 for one the list does not
+// hold as such (2, 7, 12), which the window then shows as it is.
 int priorityIndexFor(const std::optional<int>& priority) {
-    if (!priority)
+    if (!priority || *priority == 0)
         return PriorityNone;
-    if (*priority >= 1 && *priority <= 4)
+    if (*priority == 1)
         return PriorityHigh;
     if (*priority == 5)
         return PriorityMedium;
-    if (*priority >= 6 && *priority <= 9)
+    if (*priority == 9)
         return PriorityLow;
-    return PriorityNone;
+    return -1;
+}
+
+// The entry of the status list for a stored status (names ignore letter case, as in
+// iCalendar); -1 for one the list does not hold.
+int statusIndexFor(const QString& status) {
+    const QString word = status.trimmed();
+    if (word.compare(u"CANCELLED", Qt::CaseInsensitive) == 0)
+        return StatusCancelled;
+    if (word.compare(u"IN-PROCESS", Qt::CaseInsensitive) == 0)
+        return StatusInProcess;
+    if (word.compare(u"NEEDS-ACTION", Qt::CaseInsensitive) == 0)
+        return StatusNeedsAction;
+    if (word.compare(completedStatus, Qt::CaseInsensitive) == 0)
+        return StatusCompleted;
+    return -1;
+}
+
+// Selects the list's entry, or an entry added at its end that names the stored value.
+void showValue(QComboBox* list, int index, const QString& stored) {
+    if (index >= 0) {
+        list->setCurrentIndex(index);
+        return;
+    }
+    list->addItem(stored);
+    list->setCurrentIndex(list->count() - 1);
+}
+
+// A due date moved to another day keeps the time of day and the zone it had: a local
+// time keeps its TZID, a UTC time stays the same local time on the new day.
+QString movedDueDate(const std::optional<QString>& stored, const QDate& day) {
+    const QString date = day.toString(u"yyyyMMdd");
+    if (!stored)
+        return date;
+    const QString value = stored->trimmed();
+    static const QRegularExpression local(QStringLiteral("^\\d{8}[Tt](\\d{6})$"));
+    static const QRegularExpression utc(QStringLiteral("^\\d{8}[Tt](\\d{6})[Zz]$"));
+    if (const QRegularExpressionMatch m = local.match(value); m.hasMatch())
+        return date + u'T' + m.captured(1);
+    if (utc.match(value).hasMatch()) {
+        QDateTime instant = QDateTime::fromString(value.left(15).toUpper(), u"yyyyMMdd'T'HHmmss");
+        instant.setTimeSpec(Qt::UTC);
+        const QDateTime moved(day, instant.toLocalTime().time());
+        if (instant.isValid() && moved.isValid())
+            return moved.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'");
+    }
+    return date;
 }
 
 // A time-zone name that fits inside a property's name part: no character that ends
@@ -324,22 +372,13 @@ void QL_ToDoController::loadWindow(const QString& titleKey) {
 void QL_ToDoController::awakeFromNib() {
     const QL_ToDo& toDo = *m_theToDo;
     m_summaryField->setText(toDo.theSummary().value_or(QString()));
-    m_priorityPopup->setCurrentIndex(priorityIndexFor(toDo.thePriority()));
+    showValue(m_priorityPopup, priorityIndexFor(toDo.thePriority()),
+              QString::number(toDo.thePriority().value_or(0)));
 
-    if (const std::optional<QString>& status = toDo.theStatus()) {
-        if (*status == u"CANCELLED")
-            m_statusPopup->setCurrentIndex(StatusCancelled);
-        else if (*status == u"IN-PROCESS")
-            m_statusPopup->setCurrentIndex(StatusInProcess);
-        else if (*status == u"NEEDS-ACTION")
-            m_statusPopup->setCurrentIndex(StatusNeedsAction);
-        else if (*status == completedStatus)
-            m_statusPopup->setCurrentIndex(StatusCompleted);
-        else
-            m_statusPopup->setCurrentIndex(StatusNone);
-    }
     if (toDo.theCompletedDate())
         m_statusPopup->setCurrentIndex(StatusCompleted);
+    else if (const std::optional<QString>& status = toDo.theStatus())
+        showValue(m_statusPopup, statusIndexFor(*status), *status);
 
     if (toDo.theDescription())
         m_notesField->setPlainText(withViewLineBreaks(*toDo.theDescription()));
@@ -376,6 +415,11 @@ void QL_ToDoController::awakeFromNib() {
 
     if (toDo.theURL())
         m_urlField->setText(*toDo.theURL());
+
+    m_shown = {m_summaryField->text(),        m_priorityPopup->currentIndex(),
+               m_statusPopup->currentIndex(), m_dueDateCheckbox->isChecked(),
+               m_dueDateDateField->date(),    m_urlField->text(),
+               typedNotes(m_notesField)};
 
     m_calendarPopup->clear();
     const bool hideSubscribed = QL_Preferences::sharedPreferences().hideSubscribedCalendars();
@@ -444,68 +488,90 @@ void QL_ToDoController::OKButtonPressed() {
     // so a failed save can be tried again from the window as it stands.
     const std::shared_ptr<QL_ToDo> edited = m_theToDo->copyToDo();
 
+    // An existing to-do changes only in what the user changed; a new one takes every
+    // control as it stands.
+    const bool isNew = !m_theToDo->theRawData();
+
     const QString summary = m_summaryField->text();
-    edited->setSummary(keptAsTyped(
-        summary.isEmpty() ? QL_LocalizedString(QStringLiteral("NEW_TO_DO_LABEL")) : summary));
+    if (isNew || summary != m_shown.summary)
+        edited->setSummary(keptAsTyped(
+            summary.isEmpty() ? QL_LocalizedString(QStringLiteral("NEW_TO_DO_LABEL")) : summary));
 
-    switch (m_priorityPopup->currentIndex()) {
-    case PriorityNone:
-        edited->setPriority(std::nullopt);
-        break;
-    case PriorityHigh:
-        edited->setPriority(1);
-        break;
-    case PriorityMedium:
-        edited->setPriority(5);
-        break;
-    case PriorityLow:
-        edited->setPriority(9);
-        break;
-    default:
-        break;
+    if (isNew || m_priorityPopup->currentIndex() != m_shown.priority) {
+        switch (m_priorityPopup->currentIndex()) {
+        case PriorityNone:
+            edited->setPriority(std::nullopt);
+            break;
+        case PriorityHigh:
+            edited->setPriority(1);
+            break;
+        case PriorityMedium:
+            edited->setPriority(5);
+            break;
+        case PriorityLow:
+            edited->setPriority(9);
+            break;
+        default:
+            break;
+        }
     }
 
-    switch (m_statusPopup->currentIndex()) {
-    case StatusNone:
-        edited->setStatus(std::nullopt);
-        edited->setCompletedDate(std::nullopt);
-        break;
-    case StatusCompleted:
-        edited->setStatus(completedStatus);
-        edited->setCompletedDate(completionStamp());
-        break;
-    case StatusCancelled:
-        edited->setStatus(QStringLiteral("CANCELLED"));
-        edited->setCompletedDate(std::nullopt);
-        break;
-    case StatusInProcess:
-        edited->setStatus(QStringLiteral("IN-PROCESS"));
-        edited->setCompletedDate(std::nullopt);
-        break;
-    case StatusNeedsAction:
-        edited->setStatus(QStringLiteral("NEEDS-ACTION"));
-        edited->setCompletedDate(std::nullopt);
-        break;
-    default:
-        break;
+    if (isNew || m_statusPopup->currentIndex() != m_shown.status) {
+        // The completed date changes only when the to-do becomes or stops being
+        // completed.
+        const bool wasCompleted = m_shown.status == StatusCompleted;
+        switch (m_statusPopup->currentIndex()) {
+        case StatusNone:
+            edited->setStatus(std::nullopt);
+            edited->setCompletedDate(std::nullopt);
+            break;
+        case StatusCompleted:
+            edited->setStatus(completedStatus);
+            if (!wasCompleted || !edited->theCompletedDate())
+                edited->setCompletedDate(completionStamp());
+            break;
+        case StatusCancelled:
+            edited->setStatus(QStringLiteral("CANCELLED"));
+            edited->setCompletedDate(std::nullopt);
+            break;
+        case StatusInProcess:
+            edited->setStatus(QStringLiteral("IN-PROCESS"));
+            edited->setCompletedDate(std::nullopt);
+            break;
+        case StatusNeedsAction:
+            edited->setStatus(QStringLiteral("NEEDS-ACTION"));
+            edited->setCompletedDate(std::nullopt);
+            break;
+        default:
+            break;
+        }
     }
 
-    if (m_dueDateCheckbox->isChecked())
-        edited->setDueDate(m_dueDateDateField->date().toString(u"yyyyMMdd"));
-    else
-        edited->setDueDate(std::nullopt);
+    const bool due = m_dueDateCheckbox->isChecked();
+    if (isNew || due != m_shown.due || (due && m_dueDateDateField->date() != m_shown.dueDate)) {
+        if (due)
+            edited->setDueDate(movedDueDate(m_shown.due ? m_theToDo->theDueDate() : std::nullopt,
+                                            m_dueDateDateField->date()));
+        else
+            edited->setDueDate(std::nullopt);
+    }
 
     const QString url = m_urlField->text();
-    if (url.isEmpty())
-        edited->setURL(std::nullopt);
-    else
-        edited->setURL(keptAsTyped(trimmedOfSpacesAndTabs(url)));
+    if (isNew || url != m_shown.url) {
+        // A URI is stored as typed: it has no escapes.
+        if (url.isEmpty())
+            edited->setURL(std::nullopt);
+        else
+            edited->setURL(trimmedOfSpacesAndTabs(url));
+    }
 
     const QString notes = typedNotes(m_notesField);
-    if (notes.isEmpty())
-        edited->setDescription(std::nullopt);
-    else
-        edited->setDescription(keptAsTyped(notes));
+    if (isNew || notes != m_shown.notes) {
+        if (notes.isEmpty())
+            edited->setDescription(std::nullopt);
+        else
+            edited->setDescription(keptAsTyped(notes));
+    }
 
     double sequence = edited->theSequence().value_or(0.0);
     if (!std::isfinite(sequence) || std::fabs(sequence) > 1e15)

@@ -99,6 +99,18 @@ private:
     QPushButton* m_okButton = nullptr;
     QL_CalendarMap m_theCalendars;
     std::shared_ptr<QL_ToDo> m_theToDo;
+
+    // What the controls showed when the window opened: a control left as it was leaves
+    // its field of an existing to-do as it was read.
+    struct Shown {
+        QString summary;
+        int priority = -1;
+        int status = -1;
+        bool due = false;
+        QDate dueDate;
+        QString url;
+        QString notes;
+    } m_shown;
 };
 
 // A new UUID: 36 characters, upper-case hexadecimal digits, hyphens after the 8th,

@@ -13,7 +13,9 @@
 #include "platform/Workspace.h"
 #include "shared/QL_PanePath.h"
 
+#include <QRegularExpression>
 #include <QStringList>
+#include <QTimeZone>
 #include <QUuid>
 
 #include <algorithm>
@@ -312,7 +314,37 @@ struct WriteRequest {
     ql::Revision revision;
 };
 
+// True when the calendar defines the time zone (a VTIMEZONE with that TZID).
+bool definesZone(QStringView calendar, QStringView zone) {
+    const QString line = QStringLiteral("\r\nTZID:") + zone.toString() + QStringLiteral("\r\n");
+    return calendar.contains(line, Qt::CaseInsensitive);
+}
+
+// A start date in a zone the calendar does not define is written in UTC, so that it
+// names the same instant for every reader (RFC 5545 3.2.19).
+std::optional<QL_ToDo> withStartInUTC(const QL_ToDo& record, QStringView calendar) {
+    const QL_ToDo::Text& header = record.theCreationDateHeader();
+    const QL_ToDo::Text& value = record.theCreationDate();
+    if (!header || !value || value->size() != 15)
+        return std::nullopt;
+    static const QRegularExpression tzid(QStringLiteral("(?:^|;)TZID=\"?([^\";:]+)\"?(?:;|$)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = tzid.match(*header);
+    if (!m.hasMatch() || definesZone(calendar, m.captured(1)))
+        return std::nullopt;
+    const QTimeZone zone(m.captured(1).toUtf8());
+    QDateTime local = QDateTime::fromString(*value, u"yyyyMMdd'T'HHmmss");
+    if (!zone.isValid() || !local.isValid())
+        return std::nullopt;
+    local.setTimeZone(zone);
+    QL_ToDo moved = record;
+    moved.setCreationDate(local.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"));
+    moved.setCreationDateHeader(QStringLiteral("DTSTART"));
+    return moved;
+}
+
 std::optional<std::vector<FileChange>> changesFor(QByteArrayView original, QByteArrayView text,
+                                                  QStringView decoded,
                                                   const WriteRequest& request) {
     const LineMap map(original, text);
     std::vector<FileChange> changes;
@@ -351,9 +383,11 @@ std::optional<std::vector<FileChange>> changesFor(QByteArrayView original, QByte
         if (!end)
             return std::nullopt;
         const qsizetype at = map.originalOffset(*end);
-        const QString component = ql::applyLineEdits(
-            request.baseText,
-            ql::componentEdits(request.baseText, request.base, request.record, request.revision));
+        const std::optional<QL_ToDo> inUTC = withStartInUTC(request.record, decoded);
+        const QString component =
+            ql::applyLineEdits(request.baseText, ql::componentEdits(request.baseText, request.base,
+                                                                    inUTC ? *inUTC : request.record,
+                                                                    request.revision));
         changes.push_back(
             {at, 0, linesWithEnd(component.split(crlf.toString()), map.lineEndBefore(at))});
         return changes;
@@ -470,7 +504,7 @@ bool rewriteCalendar(const QString& path, const WriteRequest& request) {
             (!platform::decodeUtf8(text, buffers.text) || hasUnterminatedToDo(buffers.text)))
             return false;
         const std::optional<std::vector<FileChange>> changes =
-            changesFor(snapshot.bytes, text, request);
+            changesFor(snapshot.bytes, text, buffers.text, request);
         if (!changes)
             return false;
         const std::vector<QByteArrayView> changed = applied(snapshot.bytes, *changes);

@@ -131,24 +131,33 @@ private slots:
         QTest::addColumn<int>("statusIndex");
         QTest::addColumn<QString>("saved");
         const QString none = "priority=<absent> status=<absent> completed=<absent>";
-        QTest::newRow("priority 3 is saved as 1")
-            << QStringList{"PRIORITY:3"} << 2 << -1
-            << "priority=1 status=<absent> completed=<absent>";
+        // A value the lists do not hold is shown as it is, and kept while untouched.
+        QTest::newRow("priority 3 is shown and kept")
+            << QStringList{"PRIORITY:3"} << 5 << -1
+            << "priority=3 status=<absent> completed=<absent>";
         QTest::newRow("priority 5 stays") << QStringList{"PRIORITY:5"} << 3 << -1
                                           << "priority=5 status=<absent> completed=<absent>";
-        QTest::newRow("priority 7 is saved as 9")
-            << QStringList{"PRIORITY:7"} << 4 << -1
-            << "priority=9 status=<absent> completed=<absent>";
-        QTest::newRow("priority 0 is cleared") << QStringList{"PRIORITY:0"} << 0 << -1 << none;
-        QTest::newRow("priority 12 is cleared") << QStringList{"PRIORITY:12"} << 0 << -1 << none;
-        QTest::newRow("COMPLETED without a date gets today")
+        QTest::newRow("priority 7 is shown and kept")
+            << QStringList{"PRIORITY:7"} << 5 << -1
+            << "priority=7 status=<absent> completed=<absent>";
+        QTest::newRow("priority 0 is none, and kept")
+            << QStringList{"PRIORITY:0"} << 0 << -1
+            << "priority=0 status=<absent> completed=<absent>";
+        QTest::newRow("priority 12 is shown and kept")
+            << QStringList{"PRIORITY:12"} << 5 << -1
+            << "priority=12 status=<absent> completed=<absent>";
+        QTest::newRow("COMPLETED without a date keeps having none")
             << QStringList{"STATUS:COMPLETED"} << 0 << 2
-            << "priority=<absent> status=COMPLETED completed=20261207T000000Z";
-        QTest::newRow("a completed date wins over NEEDS-ACTION")
+            << "priority=<absent> status=COMPLETED completed=<absent>";
+        QTest::newRow("a completed date shows completed, and both stay")
             << QStringList{"STATUS:NEEDS-ACTION", "COMPLETED:20261101T000000Z"} << 0 << 2
-            << "priority=<absent> status=COMPLETED completed=20261207T000000Z";
-        QTest::newRow("lower-case completed matches nothing and is cleared")
-            << QStringList{"STATUS:completed"} << 0 << 0 << none;
+            << "priority=<absent> status=NEEDS-ACTION completed=20261101T000000Z";
+        QTest::newRow("status names ignore letter case, and keep it")
+            << QStringList{"STATUS:needs-action"} << 0 << 6
+            << "priority=<absent> status=needs-action completed=<absent>";
+        QTest::newRow("an unknown status is shown and kept")
+            << QStringList{"STATUS:IN-PROGRESS"} << 0 << 7
+            << "priority=<absent> status=IN-PROGRESS completed=<absent>";
         QTest::newRow("CANCELLED") << QStringList{"STATUS:CANCELLED"} << 0 << 4
                                    << "priority=<absent> status=CANCELLED completed=<absent>";
         QTest::newRow("IN-PROCESS") << QStringList{"STATUS:IN-PROCESS"} << 0 << 5
@@ -167,6 +176,11 @@ private slots:
         QVERIFY(c);
         QCOMPARE(c->priorityPopup()->currentIndex(), priorityIndex);
         QCOMPARE(c->statusPopup()->currentIndex(), statusIndex);
+        // The shown entry names the stored value.
+        if (priorityIndex == 5)
+            QCOMPARE(c->priorityPopup()->currentText(), lines.first().mid(9));
+        if (statusIndex == 7)
+            QCOMPARE(c->statusPopup()->currentText(), lines.first().mid(7));
         QPointer<QDialog> window = c->theWindow();
         QTest::mouseClick(c->okButton(), Qt::LeftButton);
         QTRY_VERIFY(window.isNull());
@@ -177,8 +191,8 @@ private slots:
         QVERIFY(m_alerts.isEmpty());
     }
 
-    // OK without a change: only the completed date (today) and the sequence move, and
-    // the lines the editor does not show travel along.
+    // OK without a change: only the sequence and the revision stamps move; every other
+    // line stays where it was.
     void okWithoutChangesOnToDoCompletedLastWeek() {
         QVERIFY(
             writeStore({{homeKey,
@@ -194,22 +208,23 @@ private slots:
         QCOMPARE(c->notesField()->toPlainText(), QStringLiteral("Two\nlines, really"));
         c->OKButtonPressed();
         const QStringList expected{"BEGIN:VTODO",
-                                   "PRIORITY:1",
-                                   "DTSTART;VALUE=DATE:20261101",
-                                   "SUMMARY:Task",
                                    "UID:t-1",
-                                   "URL;VALUE=URI:http://example.org/",
+                                   "DTSTAMP:20261207T143000Z",
+                                   "LAST-MODIFIED:20261207T143000Z",
                                    "SEQUENCE:5",
-                                   "DTSTAMP:20261101T100000Z",
+                                   "SUMMARY:Task",
+                                   "DTSTART;VALUE=DATE:20261101",
                                    "STATUS:COMPLETED",
-                                   "COMPLETED:20261207T000000Z",
-                                   "DESCRIPTION:Two\\nlines\\, really",
+                                   "COMPLETED:20261130T000000Z",
+                                   "CATEGORIES:Home",
+                                   "PRIORITY:1",
                                    "DUE;VALUE=DATE:20261201",
+                                   "DESCRIPTION:Two\\nlines\\, really",
+                                   "URL;VALUE=URI:http://example.org/",
                                    "BEGIN:VALARM",
                                    "ACTION:DISPLAY",
                                    "TRIGGER:-PT15M",
                                    "END:VALARM",
-                                   "CATEGORIES:Home",
                                    "END:VTODO"};
         QCOMPARE(componentLines(homeKey, "t-1"), expected);
     }
@@ -390,11 +405,15 @@ private slots:
         QVERIFY(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
                     .match(uid)
                     .hasMatch());
-        const QStringList expected{
-            "BEGIN:VTODO",       "DTSTART;TZID=Europe/Berlin:20261207T000000",
-            "SUMMARY:Buy bread", "UID:" + uid,
-            "SEQUENCE:2",        "DTSTAMP:20261207T143000Z",
-            "END:VTODO"};
+        // The calendar has no VTIMEZONE for the start's zone: the start is in UTC.
+        const QStringList expected{"BEGIN:VTODO",
+                                   "DTSTART:20261206T230000Z",
+                                   "SUMMARY:Buy bread",
+                                   "UID:" + uid,
+                                   "SEQUENCE:2",
+                                   "DTSTAMP:20261207T143000Z",
+                                   "LAST-MODIFIED:20261207T143000Z",
+                                   "END:VTODO"};
         QCOMPARE(componentLines(workKey, uid), expected);
     }
 
