@@ -229,6 +229,34 @@ private slots:
         QCOMPARE(componentLines(homeKey, "t-1"), expected);
     }
 
+    // A calendar another program wrote: a title-only edit changes the title and the
+    // revision lines, nothing else (a due time, priorities 2 and 7, an empty note, a
+    // long-done completion, a status in lower case all stay).
+    void titleOnlyEditChangesOnlyTheTitle() {
+        QVERIFY(writeStore({{homeKey, QStringLiteral("Home"), {}}}));
+        const QByteArray original = fileBytes(QUILLO_TEST_DATA "/realworld/edit-title-only.ics");
+        QVERIFY(storetest::writeFile(dataPath(homeKey), original));
+        for (const char* uid :
+             {"editor-1@example.com", "editor-2@example.com", "editor-3@example.com"}) {
+            QL_ToDoController* c =
+                QL_ToDoController::initWithToDo(readToDo(homeKey, QStringLiteral("Home"), uid));
+            QVERIFY(c);
+            c->summaryField()->setText(c->summaryField()->text() + " (edited)");
+            c->OKButtonPressed();
+            QVERIFY(m_alerts.isEmpty());
+        }
+        const QString stamp = QL_ToDoController::newDateStamp();
+        QString expected = QString::fromUtf8(original);
+        for (const char* title : {"Meeting prep", "Done long ago", "Status in lower case"})
+            expected.replace(QStringLiteral("SUMMARY:%1\r\n").arg(title),
+                             QStringLiteral("SUMMARY:%1 (edited)\r\n").arg(title));
+        expected.replace(QStringLiteral("@example.com\r\nDTSTAMP:20250101T000000Z\r\n"),
+                         QStringLiteral("@example.com\r\nSEQUENCE:1\r\nDTSTAMP:%1\r\n"
+                                        "LAST-MODIFIED:%1\r\n")
+                             .arg(stamp));
+        QCOMPARE(QString::fromUtf8(fileBytes(dataPath(homeKey))), expected);
+    }
+
     void typedText_data() {
         QTest::addColumn<QString>("summary");
         QTest::addColumn<QString>("url");

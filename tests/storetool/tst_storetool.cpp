@@ -310,6 +310,13 @@ private slots:
                                         << QStringList() << "no BEGIN:VCALENDAR";
         QTest::newRow("a folder") << "folder.ics" << QByteArray() << QStringList()
                                   << "not a regular file";
+        // The writer's rule: a calendar it cannot write is not adopted.
+        QTest::newRow("calendar line after other text")
+            << "late.ics" << QByteArray("X-NOTE:hello\r\nBEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n")
+            << QStringList() << "is not a whole iCalendar file";
+        QTest::newRow("no calendar end")
+            << "cut.ics" << QByteArray("\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\n") << QStringList()
+            << "is not a whole iCalendar file";
         QTest::newRow("inside the store")
             << "@store/Sources/OTHER-1.calendar/corestorage.ics" << QByteArray() << QStringList()
             << "inside the calendar store";

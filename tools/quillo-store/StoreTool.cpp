@@ -288,11 +288,16 @@ std::optional<QString> readCalendarFile(const QString& path, QString& error) {
         error = QStringLiteral("is not UTF-8 text (convert it to UTF-8 first)");
         return std::nullopt;
     }
-    static const QRegularExpression begin(QStringLiteral("^\\x{FEFF}?BEGIN:VCALENDAR\\s*$"),
-                                          QRegularExpression::CaseInsensitiveOption |
-                                              QRegularExpression::MultilineOption);
-    if (!begin.match(*text).hasMatch()) {
-        error = QStringLiteral("is not an iCalendar file (it has no BEGIN:VCALENDAR line)");
+    // The writer's own rule: a calendar it could not write is not adopted.
+    const QByteArray normalized = ql::normalizeLineEndings(*bytes);
+    if (!ql::isWholeCalendar(normalized)) {
+        static const QRegularExpression begin(QStringLiteral("^\\x{FEFF}?\\s*BEGIN:VCALENDAR\\s*$"),
+                                              QRegularExpression::CaseInsensitiveOption |
+                                                  QRegularExpression::MultilineOption);
+        error = begin.match(*text).hasMatch()
+                    ? QStringLiteral("is not a whole iCalendar file (its first line is not "
+                                     "BEGIN:VCALENDAR or its last is not END:VCALENDAR)")
+                    : QStringLiteral("is not an iCalendar file (it has no BEGIN:VCALENDAR line)");
         return std::nullopt;
     }
     return text;
