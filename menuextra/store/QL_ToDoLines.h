@@ -94,14 +94,29 @@ inline bool isFoldedContinuation(QStringView line) {
     return !line.isEmpty() && (line.front() == u' ' || line.front() == u'\t');
 }
 
-// The name part of an unfolded content line: what stands before its first colon, after
-// any white space at the start of the line. Nothing when the line has no colon or
-// nothing but white space before it.
+// The name part of an unfolded content line: what stands before its first colon outside
+// a quoted parameter value (ALTREP="cid:…" holds colons), after any white space at the
+// start of the line. Nothing when the line has no colon or nothing but white space
+// before it. A quote that is never closed quotes nothing.
 inline std::optional<QStringView> namePartOf(QStringView line) {
     qsizetype start = 0;
     while (start < line.size() && line[start].isSpace())
         ++start;
-    const qsizetype colon = findChar<u':'>(line.utf16(), start, line.size());
+    qsizetype colon = findChar<u':'>(line.utf16(), start, line.size());
+    if (colon < line.size()) {
+        const qsizetype quote = findChar<u'"'>(line.utf16(), start, colon);
+        if (quote < colon) {
+            bool quoted = false;
+            for (qsizetype i = quote; i < line.size(); ++i) {
+                if (line[i] == u'"')
+                    quoted = !quoted;
+                else if (line[i] == u':' && !quoted) {
+                    colon = i;
+                    break;
+                }
+            }
+        }
+    }
     if (colon == start || colon == line.size())
         return std::nullopt;
     return line.sliced(start, colon - start);

@@ -319,6 +319,13 @@ private slots:
         QTest::newRow("summary with a language")
             << QStringList{"SUMMARY;LANGUAGE=de:Steuererkl\u00e4rung"} << "summary"
             << "Steuererkl\u00e4rung";
+        QTest::newRow("a quoted parameter holds colons")
+            << QStringList{"SUMMARY;ALTREP=\"cid:part1@example.org\";LANGUAGE=en:Buy milk"}
+            << "summary"
+            << "Buy milk";
+        QTest::newRow("a quote never closed quotes nothing")
+            << QStringList{"SUMMARY;X-P=\"open:Buy milk"} << "summary"
+            << "Buy milk";
         QTest::newRow("status with a parameter")
             << QStringList{"STATUS;X-FOO=1:IN-PROCESS"} << "status"
             << "IN-PROCESS";

@@ -109,11 +109,19 @@ public:
     QString foreignToDo(int n) {
         QStringList lines = {QStringLiteral("UID:gen-%1-%2").arg(n).arg(uniform(0, 1 << 30)),
                              "DTSTAMP:" + date() + "T101500Z",
-                             foreignFold("SUMMARY:" + escapedForSetter(text()))};
+                             foreignFold(pick<QString>({"SUMMARY:", "SUMMARY;LANGUAGE=de:",
+                                                        "summary;X-P=\"a;b:c\":"}) +
+                                         escapedForSetter(text()))};
         if (chance(60))
             lines << "SEQUENCE:" + QString::number(uniform(0, 9));
         if (chance(50))
-            lines << foreignFold("DESCRIPTION:" + escapedForSetter(text()));
+            lines << foreignFold(
+                pick<QString>({"DESCRIPTION:", "DESCRIPTION;ALTREP=\"cid:part1@example.org\":"}) +
+                escapedForSetter(text()));
+        if (chance(30))
+            lines << "PERCENT-COMPLETE:" + QString::number(pick<int>({0, 40, 100}));
+        if (chance(30))
+            lines << "LAST-MODIFIED:" + date() + "T070000Z";
         if (chance(30))
             lines << foreignFold(pick<QString>({"URL;VALUE=URI:", "URL:"}) +
                                  escapedForSetter(text()));
@@ -122,7 +130,8 @@ public:
                   << pick<QString>({"COMPLETED:", "COMPLETED;TZID=Europe/Berlin:"}) + date() +
                          "T090000";
         } else if (chance(50)) {
-            lines << "STATUS:NEEDS-ACTION";
+            lines << pick<QString>(
+                {"STATUS:NEEDS-ACTION", "STATUS;X-FOO=1:IN-PROCESS", "status:needs-action"});
         }
         if (chance(50))
             lines << "PRIORITY:" + QString::number(uniform(0, 9));
@@ -237,6 +246,7 @@ QSet<QByteArray> changedNames(const QL_ToDo& a, const QL_ToDo& b) {
     note(a.thePriority() != b.thePriority(), "PRIORITY");
     note(a.theCompletedDate() != b.theCompletedDate(), "COMPLETED");
     note(a.theDueDate() != b.theDueDate(), "DUE");
+    note(a.isComplete() != b.isComplete(), "PERCENT-COMPLETE");
     return names;
 }
 
