@@ -208,6 +208,9 @@ private:
     void unregisterHotKey();
 
     void watchPath(const QString& path);
+    // Watches a folder calendar's folder (one watch, whatever its number of files), or
+    // while it is gone the nearest folder above it that exists.
+    void watchFolder(const QString& itemsLink);
     void replaceQueue();
 
     const MenuSettings& settings();
@@ -259,6 +262,7 @@ private:
     // Where calendars of the node list live whose data file is missing (a save by
     // delete-then-create); see QLMenuExtra_Calendars.cpp.
     std::shared_ptr<void> m_theMissingDataWatch;
+    std::shared_ptr<void> m_theFolderWatch;
     int m_refreshCount = 0;
     // Set while a rebuild runs; outside one each builder reads the settings anew.
     std::optional<MenuSettings> m_refreshSettings;

@@ -21,7 +21,7 @@ void writeToOwnCalendar(const QL_ToDo& toDo, int action) {
             QStringLiteral("Quillo :: toDoMenuItemSelected :: No calendar file to write to"));
         return;
     }
-    (void)toDo.writeToCalendar(ql::calendarDataPath(*key), action);
+    (void)toDo.writeToCalendar(ql::toDoWritePath(toDo.theSourceFile(), *key), action);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
@@ -41,6 +42,13 @@ bool isNumber(const QVariant& value) {
 bool isHidden(const QVariantMap& node) {
     const auto it = node.constFind(QStringLiteral("Selection"));
     return it != node.constEnd() && isNumber(*it) && it->toDouble() == 0.0;
+}
+
+// An item extension such as ".ics": a dot and a few letters or digits, so that it can
+// only ever select files by their ending.
+bool isPlainExtension(const QString& extension) {
+    static const QRegularExpression plain(QStringLiteral("^\\.[A-Za-z0-9]{1,16}$"));
+    return plain.match(extension).hasMatch();
 }
 
 void logWalk(const QString& message) {
@@ -98,7 +106,48 @@ private:
     QStringList m_dataPaths;
 };
 
+// Folder calendars change by files appearing, going and being replaced in their
+// folders; a sync brings many at once, so the menu is rebuilt once they have settled.
+class FolderWatch {
+public:
+    explicit FolderWatch(QLMenuExtra* menuExtra) {
+        m_settle.setSingleShot(true);
+        m_settle.setInterval(150);
+        QObject::connect(&m_settle, &QTimer::timeout, &m_watcher,
+                         [menuExtra] { menuExtra->refreshMenu(); });
+        QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_watcher,
+                         [this] { m_settle.start(); });
+    }
+
+    void clear() {
+        const QStringList folders = m_watcher.directories();
+        if (!folders.isEmpty())
+            m_watcher.removePaths(folders);
+    }
+
+    void add(const QString& itemsLink) {
+        const QFileInfo link(itemsLink);
+        QString folder = link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath();
+        // A folder that is gone comes back inside one that exists.
+        while (!folder.isEmpty() && !QFileInfo(folder).isDir() && folder != u"/")
+            folder = QFileInfo(folder).absolutePath();
+        if (!folder.isEmpty() && !m_watcher.directories().contains(folder))
+            m_watcher.addPath(folder);
+    }
+
+private:
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle;
+};
+
 } // namespace
+
+void QLMenuExtra::watchFolder(const QString& itemsLink) {
+    if (!m_theFolderWatch)
+        m_theFolderWatch = std::make_shared<FolderWatch>(this);
+    static_cast<FolderWatch*>(m_theFolderWatch.get())->add(itemsLink);
+    m_theWatchedPaths.append(itemsLink);
+}
 
 bool QLMenuExtra::loadiCalCalendars() {
     m_validCalendars = 0;
@@ -106,6 +155,8 @@ bool QLMenuExtra::loadiCalCalendars() {
     if (!m_theMissingDataWatch)
         m_theMissingDataWatch = std::make_shared<MissingDataWatch>(this);
     static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->clear();
+    if (m_theFolderWatch)
+        static_cast<FolderWatch*>(m_theFolderWatch.get())->clear();
     // Each load starts a new watcher; the walk adds every calendar's data file to it.
     if (m_theQueue)
         replaceQueue();
@@ -133,7 +184,8 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
             continue;
         const QVariantMap node = entry.toMap();
         const std::optional<QString> type = stringValue(node, QStringLiteral("Type"));
-        if (type == sourceNodeType) {
+        const bool isFolder = type == ql::folderCalendarType;
+        if (type == sourceNodeType || isFolder) {
             const std::optional<QString> sourceKey = stringValue(node, QStringLiteral("SourceKey"));
             // The source key becomes part of paths that are read and written.
             if (!sourceKey || !ql::isSafeSourceKey(*sourceKey)) {
@@ -155,17 +207,35 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
             const std::optional<QString> calendarType = stringValue(*info, QStringLiteral("Type"));
             const std::optional<QString> title = stringValue(*info, QStringLiteral("Title"));
 
-            const QString dataPath = ql::calendarDataPath(*sourceKey);
-            if (!QFileInfo::exists(dataPath)) {
-                if (m_theMissingDataWatch)
-                    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->add(dataPath);
-                continue;
+            if (isFolder) {
+                // A folder calendar whose folder is gone stays, unreadable, until the
+                // folder is back; its link is what makes it one.
+                const QString items = ql::calendarItemsPath(*sourceKey);
+                if (!QFileInfo(items).isSymLink() && !QFileInfo(items).isDir())
+                    continue;
+                watchFolder(items);
+            } else {
+                const QString dataPath = ql::calendarDataPath(*sourceKey);
+                if (!QFileInfo::exists(dataPath)) {
+                    if (m_theMissingDataWatch)
+                        static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->add(dataPath);
+                    continue;
+                }
+                watchPath(dataPath);
             }
-            watchPath(dataPath);
 
+            // Whatever the description says, the node decides the kind of calendar.
             auto calendar = std::make_shared<QL_Calendar>(
                 stringValue(*info, QStringLiteral("Key")), sourceKey, title,
-                stringValue(*info, QStringLiteral("Notes")), calendarType, color);
+                stringValue(*info, QStringLiteral("Notes")),
+                isFolder ? std::optional<QString>(ql::folderCalendarType.toString())
+                         : (calendarType == ql::folderCalendarType ? std::nullopt : calendarType),
+                color);
+            if (isFolder)
+                if (const std::optional<QString> extension =
+                        stringValue(*info, QStringLiteral("FileExtension"));
+                    extension && isPlainExtension(*extension))
+                    calendar->setItemExtension(*extension);
             if (calendarType != ql::subscribedCalendarType)
                 ++m_validCalendars;
             const bool hidden = isHidden(node);

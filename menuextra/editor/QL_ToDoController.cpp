@@ -212,13 +212,19 @@ void logGetCalendars(const QString& message) {
 }
 
 // One calendar file written, or the failure logged when its path would leave the store.
+// A to-do read earlier goes back to the file it came from; a new one to its calendar
+// (a new item file of a folder calendar).
 bool writeTo(const QL_ToDo& toDo, const std::optional<QString>& sourceKey, int action) {
     if (!sourceKey || !ql::isSafeSourceKey(*sourceKey)) {
         platform::NSLog(
             QStringLiteral("Quillo :: OKButtonPressed :: No calendar file to write to"));
         return false;
     }
-    return toDo.writeToCalendar(ql::calendarDataPath(*sourceKey), action);
+    const bool sameCalendar = toDo.theCalendarID() == sourceKey;
+    return toDo.writeToCalendar(action == QLWriteActionAdd ? ql::calendarAddPath(*sourceKey)
+                                : sameCalendar ? ql::toDoWritePath(toDo.theSourceFile(), *sourceKey)
+                                               : ql::calendarDataPath(*sourceKey),
+                                action);
 }
 
 } // namespace
@@ -275,7 +281,8 @@ QL_CalendarMap QL_ToDoController::getCalendars(const QVariantList& nodes) {
                 continue;
             const QVariantMap node = entry.toMap();
             const std::optional<QString> type = stringValue(node, QStringLiteral("Type"));
-            if (type == sourceNodeType) {
+            const bool isFolder = type == ql::folderCalendarType;
+            if (type == sourceNodeType || isFolder) {
                 const std::optional<QString> sourceKey =
                     stringValue(node, QStringLiteral("SourceKey"));
                 // The key becomes part of paths that are read and written.
@@ -290,12 +297,19 @@ QL_CalendarMap QL_ToDoController::getCalendars(const QVariantList& nodes) {
                 const QVariantMap description = info.value_or(QVariantMap());
                 const std::optional<QString> title =
                     stringValue(description, QStringLiteral("Title"));
-                if (!QFileInfo::exists(ql::calendarDataPath(*sourceKey)))
+                if (isFolder ? !QFileInfo(ql::calendarItemsPath(*sourceKey)).isDir()
+                             : !QFileInfo::exists(ql::calendarDataPath(*sourceKey)))
                     continue;
+                // The node decides the kind of calendar, whatever the description says.
+                std::optional<QString> calendarType =
+                    stringValue(description, QStringLiteral("Type"));
+                if (isFolder)
+                    calendarType = ql::folderCalendarType.toString();
+                else if (calendarType == ql::folderCalendarType)
+                    calendarType.reset();
                 auto calendar = std::make_shared<QL_Calendar>(
                     stringValue(description, QStringLiteral("Key")), sourceKey, title,
-                    stringValue(description, QStringLiteral("Notes")),
-                    stringValue(description, QStringLiteral("Type")), color);
+                    stringValue(description, QStringLiteral("Notes")), calendarType, color);
                 if (!title) {
                     logGetCalendars(QStringLiteral("tempCalendar is nil, exception:\r") +
                                     calendar->description());

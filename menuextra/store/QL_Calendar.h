@@ -1,5 +1,6 @@
 #pragma once
 
+#include "menuextra/store/QL_CalendarStore.h"
 #include "menuextra/store/QL_ToDo.h"
 
 #include <QColor>
@@ -32,14 +33,23 @@ public:
     const std::optional<QColor>& color() const { return m_color; }
     void setColor(std::optional<QColor> value) { m_color = value; }
 
+    // A folder calendar reads every item file of its folder, not a data file.
+    [[nodiscard]] bool isFolder() const;
+    // The extension of a folder calendar's item files (".ics" unless its description
+    // names another).
+    const QString& itemExtension() const { return m_itemExtension; }
+    void setItemExtension(QString value) { m_itemExtension = std::move(value); }
+
     // The live list, in file order; the menu enumerates it.
     ToDoList& arrayOfToDos() { return m_theArrayOfToDos; }
     const ToDoList& arrayOfToDos() const { return m_theArrayOfToDos; }
 
     [[nodiscard]] QString description() const;
 
-    // Reads the calendar's data file into arrayOfToDos(), replacing what was there.
-    // False (with a log line) when the file cannot be read; the list is then empty.
+    // Reads the calendar's data file (or every item file of its folder) into
+    // arrayOfToDos(), replacing what was there. False (with a log line) when the file
+    // or the folder cannot be read; the list is then empty. An item file that cannot be
+    // read is left out with a log line of its own.
     [[nodiscard]] bool parseForToDos();
 
     static QString applicationSupportFolder();
@@ -51,7 +61,10 @@ private:
     Text m_notes;
     Text m_type;
     std::optional<QColor> m_color;
+    QString m_itemExtension = ql::defaultItemExtension.toString();
     ToDoList m_theArrayOfToDos;
+
+    bool parseFolder();
 };
 
 // The calendars by title. The map's order (titles compared by UTF-16 code units) is

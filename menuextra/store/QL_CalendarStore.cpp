@@ -2,6 +2,8 @@
 
 #include "platform/Folders.h"
 
+#include <QFileInfo>
+
 namespace ql {
 
 QString applicationSupportFolder() {
@@ -20,6 +22,24 @@ QString calendarInfoPath(const QString& sourceKey) {
 QString calendarDataPath(const QString& sourceKey) {
     return applicationSupportFolder() + QStringLiteral("/iCal/Sources/") + sourceKey +
            QStringLiteral(".calendar/corestorage.ics");
+}
+
+QString calendarItemsPath(const QString& sourceKey) {
+    return applicationSupportFolder() + QStringLiteral("/iCal/Sources/") + sourceKey +
+           QStringLiteral(".calendar/items");
+}
+
+QString calendarAddPath(const QString& sourceKey) {
+    const QString items = calendarItemsPath(sourceKey);
+    const QFileInfo info(items);
+    // A folder calendar whose folder is gone takes nothing: the write fails on the link.
+    if (info.isSymLink() || info.isDir())
+        return items;
+    return calendarDataPath(sourceKey);
+}
+
+QString toDoWritePath(const std::optional<QString>& sourceFile, const QString& sourceKey) {
+    return sourceFile ? *sourceFile : calendarDataPath(sourceKey);
 }
 
 bool isSafeSourceKey(QStringView sourceKey) {

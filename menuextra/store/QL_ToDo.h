@@ -78,6 +78,10 @@ public:
     void setDueDateHeader(Text value) { toDo_DueDateHeader = std::move(value); }
     const Text& theCompletedDateHeader() const { return toDo_CompletedDateHeader; }
     void setCompletedDateHeader(Text value) { toDo_CompletedDateHeader = std::move(value); }
+    // The item file of a folder calendar the to-do was read from; absent for a to-do
+    // of a calendar's data file, or a new one.
+    const Text& theSourceFile() const { return toDo_SourceFile; }
+    void setSourceFile(Text value) { toDo_SourceFile = std::move(value); }
 
     // Date views: 00:00 local time of the day the stored text names: the day it starts
     // with ("%Y%m%d"), in the to-do's own zone; a UTC time ("…T150000Z") is the local
@@ -124,5 +128,6 @@ private:
     Text toDo_DueDate;
     Text toDo_DueDateHeader;
     Text toDo_CompletedDateHeader;
+    Text toDo_SourceFile;
     Text toDo_VAlarm;
 };

@@ -1,4 +1,5 @@
 // Turning a to-do back into VTODO text and putting it into the calendar file.
+#include "menuextra/store/QL_CalendarStore.h"
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoEdit.h"
 #include "menuextra/store/QL_ToDoLines.h"
@@ -9,10 +10,12 @@
 #include "platform/Clock.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Log.h"
+#include "platform/NewFile.h"
 #include "platform/TextFile.h"
 #include "platform/Workspace.h"
 #include "shared/QL_PanePath.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTimeZone>
@@ -312,7 +315,29 @@ struct WriteRequest {
     QString baseText; // the component to change: the one read, or a new one
     QL_ToDo base;
     ql::Revision revision;
+    bool removeEmptiedFile = false; // an item file of a folder goes with its last to-do
 };
+
+// The number of components of the calendar other than its time zones.
+int componentCount(QByteArrayView text) {
+    int count = 0;
+    int depth = 0;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf('\r', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line = text.sliced(start, end - start);
+        if (ql::startsWithKeyword(line, u"BEGIN:")) {
+            if (depth == 1 && !ql::isLine(line, u"BEGIN:VTIMEZONE"))
+                ++count;
+            ++depth;
+        } else if (ql::startsWithKeyword(line, u"END:")) {
+            depth = std::max(0, depth - 1);
+        }
+        start = end + 2;
+    }
+    return count;
+}
 
 // True when the calendar defines the time zone (a VTIMEZONE with that TZID).
 bool definesZone(QStringView calendar, QStringView zone) {
@@ -507,6 +532,18 @@ bool rewriteCalendar(const QString& path, const WriteRequest& request) {
             changesFor(snapshot.bytes, text, buffers.text, request);
         if (!changes)
             return false;
+        if (request.removeEmptiedFile && componentCount(text) <= int(changes->size())) {
+            // Nothing would be left but an empty calendar, which a sync would upload as
+            // an item of its own: the file goes.
+            switch (platform::removeFileIfUnchanged(path, snapshot.identity)) {
+            case platform::RemoveResult::Removed:
+                return true;
+            case platform::RemoveResult::Failed:
+                return false;
+            case platform::RemoveResult::ChangedMeanwhile:
+                continue;
+            }
+        }
         const std::vector<QByteArrayView> changed = applied(snapshot.bytes, *changes);
         switch (platform::replaceFileAtomically(path, changed, snapshot.identity)) {
         case platform::AtomicReplaceResult::Replaced:
@@ -624,6 +661,34 @@ QString QL_ToDo::vToDoFormatted() const {
     return out;
 }
 
+namespace {
+
+// A UID that makes a file name as it is: vdir items are usually named after theirs.
+bool isPlainFileName(const QString& uid) {
+    static const QRegularExpression plain(
+        QStringLiteral("^[A-Za-z0-9@_+=-][A-Za-z0-9@._+=-]{0,199}$"));
+    return plain.match(uid).hasMatch();
+}
+
+// A to-do added to a folder calendar is an item file of its own, one calendar with one
+// to-do, created beside the others and never over one of them.
+bool addItemFile(const QString& folder, const WriteRequest& request) {
+    const std::optional<QL_ToDo> inUTC = withStartInUTC(request.record, u"");
+    const QString component = ql::applyLineEdits(
+        request.baseText, ql::componentEdits(request.baseText, request.base,
+                                             inUTC ? *inUTC : request.record, request.revision));
+    const QString uid = ql::recordOfComponent(component).theUID().value_or(QString());
+    const QString name =
+        isPlainFileName(uid) ? uid : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QByteArray bytes = QByteArrayLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                                               "PRODID:-//Orvane//Quillo//EN\r\n") +
+                             component.toUtf8() + QByteArrayLiteral("\r\nEND:VCALENDAR\r\n");
+    return platform::createFileExclusively(
+        folder + QLatin1Char('/') + name + ql::defaultItemExtension.toString(), bytes);
+}
+
+} // namespace
+
 bool QL_ToDo::writeToCalendar(const QString& path, int action) const {
     bool written = false;
     try {
@@ -638,7 +703,13 @@ bool QL_ToDo::writeToCalendar(const QString& path, int action) const {
         else if (toDo_RawData)
             request.baseText = *toDo_RawData;
         request.base = ql::recordOfComponent(request.baseText);
-        written = rewriteCalendar(path, request);
+        if (action == QLWriteActionAdd && QFileInfo(path).isDir()) {
+            written = addItemFile(path, request);
+        } else {
+            request.removeEmptiedFile =
+                action == QLWriteActionRemove && toDo_SourceFile && *toDo_SourceFile == path;
+            written = rewriteCalendar(path, request);
+        }
     } catch (...) {
         written = false; // nothing may escape to the menu or the editor
     }
