@@ -5,10 +5,18 @@
 #include "platform/Log.h"
 #include "platform/TextFile.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <climits>
 #include <new>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,51 +67,118 @@ void logUnreadable() {
     platform::NSLog(QStringLiteral("Quillo Error :: parseForToDos :: theCalendarContents is nil"));
 }
 
-// The item files of a folder, in name order: regular files with the extension, not
-// hidden (sync tools write their temporary files hidden or under another extension),
-// and no link that leads out of the folder.
-QStringList itemFiles(const QString& folder, const QString& extension) {
-    QDir dir(folder);
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (canonical.isEmpty() || !dir.exists())
-        return {};
-    QStringList files;
-    const QFileInfoList entries = dir.entryInfoList({QLatin1Char('*') + extension},
-                                                    QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        if (entry.fileName().startsWith(QLatin1Char('.')))
-            continue;
-        if (entry.isSymLink() && QFileInfo(entry.canonicalFilePath()).absolutePath() != canonical) {
+// The folder of a folder calendar, open for reading its item files by name: a sync
+// brings thousands of them, and each name resolved from the top again, or each file
+// looked at before it is opened, cost more than reading it.
+class ItemFolder {
+public:
+    explicit ItemFolder(const QString& path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~ItemFolder() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ItemFolder(const ItemFolder&) = delete;
+    ItemFolder& operator=(const ItemFolder&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+
+    // The item files, in name order: regular files with the extension, not hidden
+    // (sync tools write their temporary files hidden or under another extension), and
+    // no link that leads out of the folder.
+    std::vector<QByteArray> items(const QByteArray& extension) const {
+        std::vector<QByteArray> names;
+        const int fd = ::dup(m_fd);
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (!dir) {
+            if (fd >= 0)
+                ::close(fd);
+            return names;
+        }
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name.startsWith('.') || !name.endsWith(extension) || name == extension)
+                continue;
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat status {};
+                if (::fstatat(m_fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISLNK(status.st_mode) ? DT_LNK : S_ISREG(status.st_mode) ? DT_REG : 0;
+            }
+            if (type == DT_LNK && !leadsInside(name))
+                continue;
+            if (type == DT_REG || type == DT_LNK)
+                names.push_back(name);
+        }
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The item's bytes, decoded; false for anything but a readable regular file of
+    // UTF-8 text within the size limit. Opening never waits (a FIFO planted there).
+    bool read(const QByteArray& name, QByteArray& bytes, QString& text) const {
+        const int fd =
+            ::openat(m_fd, name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        struct stat status {};
+        const bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                        status.st_size <= platform::maxReadableFileSize &&
+                        platform::readOpenFile(fd, qint64(status.st_size) + 1, bytes);
+        ::close(fd);
+        return ok && platform::decodeUtf8(bytes, text);
+    }
+
+private:
+    // A link to a file of the same folder is an item; one that leads elsewhere is not.
+    bool leadsInside(const QByteArray& name) const {
+        char here[PATH_MAX];
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+        const ssize_t n = ::readlink(self.constData(), here, sizeof here - 1);
+        const QString folder = n > 0 ? QFile::decodeName(QByteArray(here, n)) : QString();
+        const QString target = folder.isEmpty()
+                                   ? QString()
+                                   : QFileInfo(folder + QLatin1Char('/') + QFile::decodeName(name))
+                                         .canonicalFilePath();
+        if (target.isEmpty() || QFileInfo(target).absolutePath() != folder) {
             platform::NSLog(QStringLiteral("Quillo :: parseForToDos :: item %1 leads out of its "
                                            "folder, skipped")
-                                .arg(entry.fileName()));
-            continue;
+                                .arg(QFile::decodeName(name)));
+            return false;
         }
-        files.append(folder + QLatin1Char('/') + entry.fileName());
+        return true;
     }
-    return files;
-}
+
+    int m_fd;
+};
 
 } // namespace
 
 bool QL_Calendar::parseFolder() {
-    const QString folder = ql::calendarItemsPath(*m_sourceKey);
-    if (!QFileInfo(folder).isDir()) {
+    const QString path = ql::calendarItemsPath(*m_sourceKey);
+    const ItemFolder folder(path);
+    if (!folder.isOpen()) {
         logUnreadable();
         return false;
     }
     ReadBuffers& buffers = readBuffers();
     const ql::CalendarOfToDos calendar{m_sourceKey, m_title, m_color};
+    ql::ToDoReading reading;
     try {
-        for (const QString& file : itemFiles(folder, m_itemExtension)) {
-            if (!platform::readUtf8File(file, buffers.bytes, buffers.text)) {
+        for (const QByteArray& name : folder.items(QFile::encodeName(m_itemExtension))) {
+            if (!folder.read(name, buffers.bytes, buffers.text)) {
                 platform::NSLog(
                     QStringLiteral("Quillo :: parseForToDos :: item %1 could not be read, skipped")
-                        .arg(QFileInfo(file).fileName()));
+                        .arg(QFile::decodeName(name)));
                 continue;
             }
             const size_t first = m_theArrayOfToDos.size();
-            ql::appendToDos(ql::normalizeLineEndings(buffers.text), calendar, m_theArrayOfToDos);
+            reading.append(ql::normalizeLineEndings(buffers.text), calendar, m_theArrayOfToDos);
+            if (first == m_theArrayOfToDos.size())
+                continue;
+            const QString file = path + QLatin1Char('/') + QFile::decodeName(name);
             for (size_t i = first; i < m_theArrayOfToDos.size(); ++i)
                 m_theArrayOfToDos[i]->setSourceFile(file);
         }

@@ -536,11 +536,12 @@ RecordProperty recordPropertyOf(QStringView namePart) {
     return RecordProperty::None;
 }
 
-void appendToDos(QStringView text, const CalendarOfToDos& calendar,
-                 std::vector<std::shared_ptr<QL_ToDo>>& out) {
+namespace {
+
+void appendToDosWith(QStringView text, const CalendarOfToDos& calendar,
+                     std::vector<std::shared_ptr<QL_ToDo>>& out, SharedTexts& shared,
+                     ScanBuffers& buffers) {
     const qsizetype n = text.size();
-    SharedTexts shared;
-    ScanBuffers buffers;
     // A byte-order mark is kept in the text but is not part of its first line.
     qsizetype pos = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
     while (pos < n) {
@@ -553,6 +554,27 @@ void appendToDos(QStringView text, const CalendarOfToDos& calendar,
             pos = eol < n ? std::min(eol + 2, n) : n;
         }
     }
+}
+
+} // namespace
+
+struct ToDoReading::State {
+    SharedTexts shared;
+    ScanBuffers buffers;
+};
+
+ToDoReading::ToDoReading() : m_state(std::make_unique<State>()) {}
+ToDoReading::~ToDoReading() = default;
+
+void ToDoReading::append(QStringView text, const CalendarOfToDos& calendar,
+                         std::vector<std::shared_ptr<QL_ToDo>>& out) {
+    appendToDosWith(text, calendar, out, m_state->shared, m_state->buffers);
+}
+
+void appendToDos(QStringView text, const CalendarOfToDos& calendar,
+                 std::vector<std::shared_ptr<QL_ToDo>>& out) {
+    ToDoReading reading;
+    reading.append(text, calendar, out);
 }
 
 } // namespace ql

@@ -41,4 +41,21 @@ struct CalendarOfToDos {
 void appendToDos(QStringView text, const CalendarOfToDos& calendar,
                  std::vector<std::shared_ptr<QL_ToDo>>& out);
 
+// One reading of many texts (the item files of a folder): what the reader keeps from
+// one text to the next (shared values, buffers) is made once, not per text.
+class ToDoReading {
+public:
+    ToDoReading();
+    ~ToDoReading();
+    ToDoReading(const ToDoReading&) = delete;
+    ToDoReading& operator=(const ToDoReading&) = delete;
+    // appendToDos for one more text.
+    void append(QStringView text, const CalendarOfToDos& calendar,
+                std::vector<std::shared_ptr<QL_ToDo>>& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 } // namespace ql
