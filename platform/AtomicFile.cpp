@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -25,6 +26,8 @@ std::mutex hookMutex;
 BeforeReplaceHook beforeReplaceSlot;
 BeforeReplaceHook afterCheckSlot;
 BeforeReplaceHook afterExchangeSlot;
+BeforeReplaceHook beforePutBackSlot;
+BeforeReplaceHook betweenReadsSlot;
 
 FileIdentity identityOf(const struct stat& st) {
     FileIdentity id;
@@ -148,7 +151,9 @@ std::optional<FileIdentity> fileIdentity(const QString& path) {
     return identityAt(QFile::encodeName(path));
 }
 
-bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
+namespace {
+
+bool readSnapshotOnce(const QString& path, FileSnapshot& snapshot) {
     struct stat before {};
     const int fd = openRegularFile(path, before);
     if (fd < 0)
@@ -163,6 +168,70 @@ bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
     // An in-place save that ran while we read shows as a change of size or time.
     snapshot.settled =
         identityOf(after) == snapshot.identity && qint64(after.st_size) == snapshot.bytes.size();
+    return true;
+}
+
+qint64 nanosecondsOf(const timespec& t) {
+    return qint64(t.tv_sec) * 1000000000 + qint64(t.tv_nsec);
+}
+
+qint64 modifiedNanoseconds(const FileIdentity& identity) {
+    return identity.modifiedSeconds * 1000000000 + identity.modifiedNanoseconds;
+}
+
+// A file changed this recently may still be in the middle of a save.
+constexpr qint64 recentChangeNs = qint64(2000) * 1000000;
+// Between the two reads of such a file: time for a save that writes over the file
+// and truncates it last to finish.
+constexpr qint64 secondReadPauseNs = qint64(10) * 1000000;
+// The longest wait for the file system's clock to pass the file's time.
+constexpr qint64 clockWaitLimitNs = qint64(50) * 1000000;
+
+void sleepNs(qint64 ns) {
+    const timespec pause{time_t(ns / 1000000000), long(ns % 1000000000)};
+    ::nanosleep(&pause, nullptr);
+}
+
+// File times come from a coarse clock: writes within one of its ticks leave the time
+// as it was. Once that clock has passed the time read, any later write shows.
+void waitForTheFileClock(qint64 modified) {
+    qint64 waited = 0;
+    for (;;) {
+        timespec coarse{};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &coarse);
+        if (nanosecondsOf(coarse) > modified || waited >= clockWaitLimitNs)
+            return;
+        sleepNs(1000000);
+        waited += 1000000;
+    }
+}
+
+} // namespace
+
+bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
+    if (!readSnapshotOnce(path, snapshot))
+        return false;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 modified = modifiedNanoseconds(snapshot.identity);
+    const qint64 age = nanosecondsOf(now) - modified;
+    if (!snapshot.settled || age >= recentChangeNs)
+        return true;
+    // A save that writes over the file from its start and truncates it last leaves,
+    // halfway, the new text followed by the old one's tail: a whole calendar to look
+    // at, of the same size and, within a clock tick, the same time. Such a file is
+    // read again a moment later, and only two reads that agree count as settled.
+    sleepNs(secondReadPauseNs);
+    if (age >= 0)
+        waitForTheFileClock(modified);
+    runHook(betweenReadsSlot, path);
+    thread_local FileSnapshot second;
+    if (!readSnapshotOnce(path, second)) {
+        snapshot.settled = false;
+        return true;
+    }
+    snapshot.settled = second.settled && second.identity == snapshot.identity &&
+                       second.bytes == snapshot.bytes;
     return true;
 }
 
@@ -226,6 +295,11 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
         return AtomicReplaceResult::Failed;
     }
     temporary.fd = -1;
+    // Our own file, as written: after the exchange the target must still be this one
+    // for a put-back to be safe.
+    const std::optional<FileIdentity> ours = identityAt(temporary.path);
+    if (!ours)
+        return AtomicReplaceResult::Failed;
 
     runHook(beforeReplaceSlot, path);
     if (expected && identityAt(target) != expected)
@@ -238,10 +312,23 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
     const bool exchanged = exists && exchangeNames(temporary.path, target);
     auto displacedChanged = [&] { return expected && identityAt(temporary.path) != expected; };
     auto putBack = [&] {
+        runHook(beforePutBackSlot, path);
+        // A second save that replaced or wrote into our file since the exchange is newer
+        // than the one displaced: it stays where it is, and the caller starts again from
+        // it. The displaced save, which it followed, goes with our temporary name.
+        if (identityAt(target) != ours)
+            return AtomicReplaceResult::ChangedMeanwhile;
         if (!exchangeNames(temporary.path, target)) {
             NSLog(QStringLiteral("replaceFileAtomically: Couldn't put back %1 (%2)")
                       .arg(targetPath, QString::fromLocal8Bit(std::strerror(errno))));
             temporary.keep(); // never delete what someone else saved
+            return AtomicReplaceResult::Failed;
+        }
+        // Such a save landing between that look and the put-back is now under our
+        // temporary name: it goes back in its place, and what it displaced (the older
+        // save) is deleted with our name.
+        if (identityAt(temporary.path) != ours && !exchangeNames(temporary.path, target)) {
+            temporary.keep();
             return AtomicReplaceResult::Failed;
         }
         syncFolder(folder);
@@ -282,6 +369,16 @@ void setAfterCheckHook(BeforeReplaceHook hook) {
 void setAfterExchangeHook(BeforeReplaceHook hook) {
     std::lock_guard lock(hookMutex);
     afterExchangeSlot = std::move(hook);
+}
+
+void setBeforePutBackHook(BeforeReplaceHook hook) {
+    std::lock_guard lock(hookMutex);
+    beforePutBackSlot = std::move(hook);
+}
+
+void setBetweenReadsHook(BeforeReplaceHook hook) {
+    std::lock_guard lock(hookMutex);
+    betweenReadsSlot = std::move(hook);
 }
 
 } // namespace platform
