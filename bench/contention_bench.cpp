@@ -91,11 +91,14 @@ int saver(const QString& path, Saving saving, int toDos, int resultFd) {
             const QByteArray bytes = file.readAll();
             qint64 top = 0;
             qint64 bottom = 0;
-            if (!readCounters(bytes, top, bottom)) {
+            // The counter at the bottom tells a save that reached its end; a top
+            // counter that differs from it, a text made of two saves.
+            if (!readCounters(bytes, top, bottom) || top != bottom) {
                 ++damaged;
-            } else {
-                if (top < saved)
-                    lost += saved - top;
+            }
+            if (readCounters(bytes, top, bottom)) {
+                if (bottom < saved)
+                    lost += saved - bottom;
                 memory = bytes; // take in the other side's changes
             }
         }
@@ -113,8 +116,11 @@ int saver(const QString& path, Saving saving, int toDos, int resultFd) {
                         break;
                     pause(20);
                 }
-                if (saving == Saving::Overwrite && ::ftruncate(fd, next.size()) != 0)
-                    ++damaged;
+                if (saving == Saving::Overwrite) {
+                    pause(2000); // the old tail still stands after the new text
+                    if (::ftruncate(fd, next.size()) != 0)
+                        ++damaged;
+                }
                 ::close(fd);
             }
         } else {
@@ -139,10 +145,10 @@ int saver(const QString& path, Saving saving, int toDos, int resultFd) {
     qint64 top = 0;
     qint64 bottom = 0;
     if (file.open(QIODevice::ReadOnly)) {
-        if (!readCounters(file.readAll(), top, bottom))
+        if (!readCounters(file.readAll(), top, bottom) || top != bottom)
             ++damaged;
-        else if (top < saved)
-            lost += saved - top;
+        if (bottom < saved)
+            lost += saved - bottom;
     }
     const QByteArray line = QByteArray::number(saved) + ' ' + QByteArray::number(lost) + ' ' +
                             QByteArray::number(damaged) + '\n';
@@ -219,8 +225,7 @@ int main(int argc, char** argv) {
     long long damaged = 0;
     if (n <= 0 || std::sscanf(result, "%lld %lld %lld", &saves, &lost, &damaged) != 3)
         return 1;
-    std::printf("%s saves for %d s against writeToCalendar, %d to-dos\n", mode, seconds,
-                toDoCount);
+    std::printf("%s saves for %d s against writeToCalendar, %d to-dos\n", mode, seconds, toDoCount);
     std::printf("other application: %lld saves, %lld lost, %lld damaged files seen\n", saves, lost,
                 damaged);
     std::printf("writer: %lld writes, %lld reported failed, %lld reads without to-dos\n", writes,

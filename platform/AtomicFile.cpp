@@ -230,8 +230,8 @@ bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
         snapshot.settled = false;
         return true;
     }
-    snapshot.settled = second.settled && second.identity == snapshot.identity &&
-                       second.bytes == snapshot.bytes;
+    snapshot.settled =
+        second.settled && second.identity == snapshot.identity && second.bytes == snapshot.bytes;
     return true;
 }
 

@@ -191,8 +191,7 @@ private slots:
                 const timespec times[2] = {
                     {0, UTIME_OMIT},
                     {time_t(before->modifiedSeconds), long(before->modifiedNanoseconds)}};
-                QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0),
-                         0);
+                QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
                 QCOMPARE(platform::fileIdentity(file), before);
             }
         });
