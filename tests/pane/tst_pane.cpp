@@ -216,6 +216,7 @@ private slots:
                  0x1C0620);
         QCOMPARE(pane->modifierKeyPopup->currentText(), QString::fromUtf8("⌘ ⌥ ⌃ Space"));
         QCOMPARE(pane->versionField->text(), QStringLiteral("Version " QUILLO_VERSION));
+        QCOMPARE(pane->versionField->textFormat(), Qt::PlainText); // the bundle's text
         QCOMPARE(pane->sortToDoPopup->currentIndex(), 0);
         QVERIFY(pane->showLabelsCheckbox->isChecked());
         QVERIFY(!pane->doNotWarnCheckbox->isChecked());
