@@ -8,6 +8,7 @@
 // then write in pieces), overwrite (write in pieces from the start, truncate last) and
 // twice (two atomic saves right after each other).
 // Usage: contention_bench [atomic|inplace|overwrite|twice] [seconds] [to-dos]
+//                         [pause between saves, µs] [pause before truncating, µs]
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/AtomicFile.h"
@@ -76,7 +77,12 @@ void pause(long microseconds) {
 // The other application: saves until told to stop, then prints its counts.
 enum class Saving { Atomic, InPlace, Overwrite, Twice };
 
-int saver(const QString& path, Saving saving, int toDos, int resultFd) {
+struct Pauses {
+    long betweenSaves = 15000;
+    long beforeTruncating = 2000;
+};
+
+int saver(const QString& path, Saving saving, int toDos, Pauses pauses, int resultFd) {
     qint64 saved = 0;
     qint64 lost = 0;
     qint64 damaged = 0;
@@ -117,7 +123,7 @@ int saver(const QString& path, Saving saving, int toDos, int resultFd) {
                     pause(20);
                 }
                 if (saving == Saving::Overwrite) {
-                    pause(2000); // the old tail still stands after the new text
+                    pause(pauses.beforeTruncating); // the old tail still stands after the new text
                     if (::ftruncate(fd, next.size()) != 0)
                         ++damaged;
                 }
@@ -138,7 +144,7 @@ int saver(const QString& path, Saving saving, int toDos, int resultFd) {
             if (saving == Saving::Twice)
                 saveAtomically(withCounter(memory, ++saved));
         }
-        pause(15000);
+        pause(pauses.betweenSaves);
     }
     // The last save is checked too.
     QFile file(path);
@@ -165,6 +171,11 @@ int main(int argc, char** argv) {
                                                                 : Saving::Atomic;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     const int toDoCount = argc > 3 ? std::atoi(argv[3]) : 200;
+    Pauses pauses;
+    if (argc > 4)
+        pauses.betweenSaves = std::atol(argv[4]);
+    if (argc > 5)
+        pauses.beforeTruncating = std::atol(argv[5]);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("corestorage.ics"));
@@ -181,7 +192,7 @@ int main(int argc, char** argv) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        _exit(saver(path, saving, toDoCount, pipeFds[1]));
+        _exit(saver(path, saving, toDoCount, pauses, pipeFds[1]));
     }
     ::close(pipeFds[1]);
 
