@@ -124,6 +124,21 @@ bool exchangeNames(const QByteArray& a, const QByteArray& b) {
 #endif
 }
 
+// Renames a to b only when b does not exist; false with errno (EEXIST when it does).
+bool moveWithoutReplacing(const QByteArray& a, const QByteArray& b) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+#endif
+    // Without the flag: a hard link fails when the name exists, and then a's name goes.
+    if (::link(a.constData(), b.constData()) != 0)
+        return false;
+    ::unlink(a.constData());
+    return true;
+}
+
 std::optional<FileIdentity> identityAt(const QByteArray& path) {
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)
@@ -316,7 +331,20 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
         // A second save that replaced or wrote into our file since the exchange is newer
         // than the one displaced: it stays where it is, and the caller starts again from
         // it. The displaced save, which it followed, goes with our temporary name.
-        if (identityAt(target) != ours)
+        const std::optional<FileIdentity> now = identityAt(target);
+        if (!now) {
+            // Deleted meanwhile: the displaced save goes back under its name, unless a
+            // newer file has taken the name since.
+            if (moveWithoutReplacing(temporary.path, target)) {
+                temporary.keep();
+            } else if (errno != EEXIST) {
+                temporary.keep(); // never delete what someone else saved
+                return AtomicReplaceResult::Failed;
+            }
+            syncFolder(folder);
+            return AtomicReplaceResult::ChangedMeanwhile;
+        }
+        if (now != ours)
             return AtomicReplaceResult::ChangedMeanwhile;
         if (!exchangeNames(temporary.path, target)) {
             NSLog(QStringLiteral("replaceFileAtomically: Couldn't put back %1 (%2)")

@@ -216,6 +216,8 @@ private slots:
         QTest::newRow("no second save") << "";
         QTest::newRow("second save by rename") << "rename";
         QTest::newRow("second save into our file") << "in place";
+        // The first save goes back under its name, which nobody holds now.
+        QTest::newRow("our file deleted") << "delete";
     }
 
     void displacedSaveGoesBackOnlyOverOurOwnFile() {
@@ -236,6 +238,8 @@ private slots:
                 saveByRename("second save\n");
             else if (secondSave == "in place")
                 QVERIFY(putBytes(path, "second save, longer\n", QIODevice::Truncate));
+            else if (secondSave == "delete")
+                QVERIFY(QFile::remove(path));
         });
         const platform::AtomicReplaceResult result =
             platform::replaceFileAtomically(path, QByteArray("ours\n"), read);
