@@ -199,6 +199,9 @@ constexpr qint64 recentChangeNs = qint64(2000) * 1000000;
 // Between the two reads of such a file: time for a save that writes over the file
 // and truncates it last to finish.
 constexpr qint64 secondReadPauseNs = qint64(10) * 1000000;
+// How often a recently changed file that differs from one read to the next is read
+// again before it counts as not settled.
+constexpr int recentReadRounds = 3;
 // The longest wait for the file system's clock to pass the file's time.
 constexpr qint64 clockWaitLimitNs = qint64(50) * 1000000;
 
@@ -228,25 +231,30 @@ bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
         return false;
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 modified = modifiedNanoseconds(snapshot.identity);
+    qint64 modified = modifiedNanoseconds(snapshot.identity);
     const qint64 age = nanosecondsOf(now) - modified;
     if (!snapshot.settled || age >= recentChangeNs)
         return true;
     // A save that writes over the file from its start and truncates it last leaves,
     // halfway, the new text followed by the old one's tail: a whole calendar to look
     // at, of the same size and, within a clock tick, the same time. Such a file is
-    // read again a moment later, and only two reads that agree count as settled.
-    sleepNs(secondReadPauseNs);
-    if (age >= 0)
-        waitForTheFileClock(modified);
-    runHook(betweenReadsSlot, path);
-    thread_local FileSnapshot second;
-    if (!readSnapshotOnce(path, second)) {
-        snapshot.settled = false;
-        return true;
+    // read again a moment later, and only two reads that agree count as settled. When
+    // they differ, the later one is checked the same way, a few times at most.
+    thread_local FileSnapshot next;
+    for (int round = 0; round < recentReadRounds; ++round) {
+        sleepNs(secondReadPauseNs);
+        if (age >= 0)
+            waitForTheFileClock(modified);
+        runHook(betweenReadsSlot, path);
+        if (!readSnapshotOnce(path, next) || !next.settled)
+            break;
+        if (next.identity == snapshot.identity && next.bytes == snapshot.bytes)
+            return true;
+        std::swap(snapshot.bytes, next.bytes);
+        snapshot.identity = next.identity;
+        modified = modifiedNanoseconds(snapshot.identity);
     }
-    snapshot.settled =
-        second.settled && second.identity == snapshot.identity && second.bytes == snapshot.bytes;
+    snapshot.settled = false;
     return true;
 }
 

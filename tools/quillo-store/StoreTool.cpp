@@ -693,7 +693,6 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
                 ++failed;
         } else {
             out << "    " << printable(shellQuoted(program)) << " add "
-                << (options.file.startsWith(QLatin1Char('-')) ? "-- " : "")
                 << printable(shellQuoted(options.file))
                 << (options.title ? " --title " + printable(shellQuoted(*options.title))
                                   : QString())
