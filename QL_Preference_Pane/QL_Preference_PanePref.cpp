@@ -138,6 +138,7 @@ void QL_Preference_PanePref::takeOutlets() {
     sideBarView = ui.sideBarView;
     m_sideBar = sideBarView;
     versionField = ui.versionField;
+    versionField->setTextFormat(Qt::PlainText); // the version comes from the bundle's file
     genView = ui.genView;
     sortToDoPopup = ui.sortToDoPopup;
     showDueDatesCheckbox = ui.showDueDatesCheckbox;

@@ -4,7 +4,11 @@
 // and at the bottom of the file; before each save it reads the file and counts every
 // save of its own that is no longer there (lost) and every file that is not a whole
 // calendar (damaged).
-// Usage: contention_bench [atomic|inplace] [seconds] [to-dos]
+// The ways of saving: atomic (a new file renamed over the old one), inplace (truncate,
+// then write in pieces), overwrite (write in pieces from the start, truncate last) and
+// twice (two atomic saves right after each other).
+// Usage: contention_bench [atomic|inplace|overwrite|twice] [seconds] [to-dos]
+//                         [pause between saves, µs] [pause before truncating, µs]
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/AtomicFile.h"
@@ -71,7 +75,14 @@ void pause(long microseconds) {
 }
 
 // The other application: saves until told to stop, then prints its counts.
-int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
+enum class Saving { Atomic, InPlace, Overwrite, Twice };
+
+struct Pauses {
+    long betweenSaves = 15000;
+    long beforeTruncating = 2000;
+};
+
+int saver(const QString& path, Saving saving, int toDos, Pauses pauses, int resultFd) {
     qint64 saved = 0;
     qint64 lost = 0;
     qint64 damaged = 0;
@@ -86,18 +97,23 @@ int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
             const QByteArray bytes = file.readAll();
             qint64 top = 0;
             qint64 bottom = 0;
-            if (!readCounters(bytes, top, bottom)) {
+            // The counter at the bottom tells a save that reached its end; a top
+            // counter that differs from it, a text made of two saves.
+            if (!readCounters(bytes, top, bottom) || top != bottom) {
                 ++damaged;
-            } else {
-                if (top < saved)
-                    lost += saved - top;
+            }
+            if (readCounters(bytes, top, bottom)) {
+                if (bottom < saved)
+                    lost += saved - bottom;
                 memory = bytes; // take in the other side's changes
             }
         }
         const QByteArray next = withCounter(memory, ++saved);
-        if (inPlace) {
-            // Truncate, then write in pieces, as some applications save.
-            const int fd = ::open(encoded.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (saving == Saving::InPlace || saving == Saving::Overwrite) {
+            // In pieces, as some applications save: after truncating, or over the old
+            // text with the truncation last.
+            const int flags = saving == Saving::InPlace ? O_TRUNC : 0;
+            const int fd = ::open(encoded.constData(), O_WRONLY | flags | O_CLOEXEC);
             if (fd >= 0) {
                 constexpr qint64 piece = 4096;
                 for (qint64 at = 0; at < next.size(); at += piece) {
@@ -106,29 +122,39 @@ int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
                         break;
                     pause(20);
                 }
+                if (saving == Saving::Overwrite) {
+                    pause(pauses.beforeTruncating); // the old tail still stands after the new text
+                    if (::ftruncate(fd, next.size()) != 0)
+                        ++damaged;
+                }
                 ::close(fd);
             }
         } else {
-            const int fd =
-                ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                const bool ok = platform::writeAll(fd, next.constData(), next.size());
-                ::close(fd);
-                if (ok)
-                    ::rename(temporary.constData(), encoded.constData());
-            }
+            auto saveAtomically = [&](const QByteArray& bytes) {
+                const int fd =
+                    ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (fd >= 0) {
+                    const bool ok = platform::writeAll(fd, bytes.constData(), bytes.size());
+                    ::close(fd);
+                    if (ok)
+                        ::rename(temporary.constData(), encoded.constData());
+                }
+            };
+            saveAtomically(next);
+            if (saving == Saving::Twice)
+                saveAtomically(withCounter(memory, ++saved));
         }
-        pause(15000);
+        pause(pauses.betweenSaves);
     }
     // The last save is checked too.
     QFile file(path);
     qint64 top = 0;
     qint64 bottom = 0;
     if (file.open(QIODevice::ReadOnly)) {
-        if (!readCounters(file.readAll(), top, bottom))
+        if (!readCounters(file.readAll(), top, bottom) || top != bottom)
             ++damaged;
-        else if (top < saved)
-            lost += saved - top;
+        if (bottom < saved)
+            lost += saved - bottom;
     }
     const QByteArray line = QByteArray::number(saved) + ' ' + QByteArray::number(lost) + ' ' +
                             QByteArray::number(damaged) + '\n';
@@ -138,9 +164,18 @@ int saver(const QString& path, bool inPlace, int toDos, int resultFd) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool inPlace = argc > 1 && std::strcmp(argv[1], "inplace") == 0;
+    const char* mode = argc > 1 ? argv[1] : "atomic";
+    const Saving saving = std::strcmp(mode, "inplace") == 0     ? Saving::InPlace
+                          : std::strcmp(mode, "overwrite") == 0 ? Saving::Overwrite
+                          : std::strcmp(mode, "twice") == 0     ? Saving::Twice
+                                                                : Saving::Atomic;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     const int toDoCount = argc > 3 ? std::atoi(argv[3]) : 200;
+    Pauses pauses;
+    if (argc > 4)
+        pauses.betweenSaves = std::atol(argv[4]);
+    if (argc > 5)
+        pauses.beforeTruncating = std::atol(argv[5]);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("corestorage.ics"));
@@ -157,7 +192,7 @@ int main(int argc, char** argv) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        _exit(saver(path, inPlace, toDoCount, pipeFds[1]));
+        _exit(saver(path, saving, toDoCount, pauses, pipeFds[1]));
     }
     ::close(pipeFds[1]);
 
@@ -201,8 +236,7 @@ int main(int argc, char** argv) {
     long long damaged = 0;
     if (n <= 0 || std::sscanf(result, "%lld %lld %lld", &saves, &lost, &damaged) != 3)
         return 1;
-    std::printf("%s saves for %d s against writeToCalendar, %d to-dos\n",
-                inPlace ? "in-place" : "atomic", seconds, toDoCount);
+    std::printf("%s saves for %d s against writeToCalendar, %d to-dos\n", mode, seconds, toDoCount);
     std::printf("other application: %lld saves, %lld lost, %lld damaged files seen\n", saves, lost,
                 damaged);
     std::printf("writer: %lld writes, %lld reported failed, %lld reads without to-dos\n", writes,

@@ -91,6 +91,10 @@ public:
     // the watcher is given besides the node list.
     const QStringList& theWatchedPaths() const { return m_theWatchedPaths; }
 
+    // Tests: called with a calendar's data path right after a load has looked for it,
+    // so that a test can delete or create the file at that moment.
+    static void setAfterDataFileCheckHook(std::function<void(const QString&)> hook);
+
     // The watcher of the node list and of every data file the last load found; null
     // only when the system could give no watcher.
     const ZVKQueue::Pointer& theQueue() const { return m_theQueue; }

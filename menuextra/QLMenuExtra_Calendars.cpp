@@ -13,6 +13,11 @@
 
 namespace {
 
+std::function<void(const QString&)>& afterDataFileCheckHook() {
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
 const QString sourceNodeType = QStringLiteral("CALSourceNode");
 const QString groupNodeType = QStringLiteral("CALNamedGroupNode");
 
@@ -69,6 +74,7 @@ public:
 
     void clear() {
         m_dataPaths.clear();
+        m_lookedFor.clear();
         const QStringList folders = m_watcher.directories();
         if (!folders.isEmpty())
             m_watcher.removePaths(folders);
@@ -83,14 +89,29 @@ public:
             m_watcher.addPath(folder);
     }
 
+    // A data file the load looked for and did not find.
+    void addMissing(const QString& dataPath) {
+        m_lookedFor.append(dataPath);
+        add(dataPath);
+    }
+
+    // Once the folders are watched: a file created again between the load's look and
+    // that watch (a delete and a create with no pause between) made no event the watch
+    // could see, so it is looked for once more.
+    void recheck() {
+        for (const QString& path : std::as_const(m_lookedFor)) {
+            if (QFileInfo(path).isFile()) {
+                refreshLater();
+                return;
+            }
+        }
+    }
+
 private:
     void check() {
         for (const QString& path : std::as_const(m_dataPaths)) {
             if (QFileInfo(path).isFile()) {
-                // Later, from the event loop: the load gives this watch new folders.
-                QTimer::singleShot(0, &m_watcher,
-                                   [menuExtra = m_menuExtra] { menuExtra->refreshMenu(); });
-                m_dataPaths.clear();
+                refreshLater();
                 return;
             }
         }
@@ -101,9 +122,17 @@ private:
             add(path);
     }
 
+    void refreshLater() {
+        // From the event loop: the load gives this watch new folders.
+        QTimer::singleShot(0, &m_watcher, [menuExtra = m_menuExtra] { menuExtra->refreshMenu(); });
+        m_dataPaths.clear();
+        m_lookedFor.clear();
+    }
+
     QLMenuExtra* m_menuExtra;
     QFileSystemWatcher m_watcher;
     QStringList m_dataPaths;
+    QStringList m_lookedFor;
 };
 
 // Folder calendars change by files appearing, going and being replaced in their
@@ -169,6 +198,7 @@ bool QLMenuExtra::loadiCalCalendars() {
         return false;
     }
     m_theCalendars = loadiCalCalendarsWithList(nodes->value(QStringLiteral("List")).toList());
+    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->recheck();
     if (!m_theCalendars) {
         platform::NSLog(QStringLiteral(
             "Quillo :: loadiCalCalendars :: Unable to parse through iCal Nodes file"));
@@ -216,12 +246,21 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
                 watchFolder(items);
             } else {
                 const QString dataPath = ql::calendarDataPath(*sourceKey);
-                if (!QFileInfo::exists(dataPath)) {
+                const bool present = QFileInfo::exists(dataPath);
+                if (afterDataFileCheckHook())
+                    afterDataFileCheckHook()(dataPath);
+                if (!present) {
                     if (m_theMissingDataWatch)
-                        static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())->add(dataPath);
+                        static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())
+                            ->addMissing(dataPath);
                     continue;
                 }
                 watchPath(dataPath);
+                // Deleted between the look and the watch: the watch found nothing to
+                // follow, so the folder is watched for its return.
+                if (!QFileInfo::exists(dataPath) && m_theMissingDataWatch)
+                    static_cast<MissingDataWatch*>(m_theMissingDataWatch.get())
+                        ->addMissing(dataPath);
             }
 
             // Whatever the description says, the node decides the kind of calendar.
@@ -256,6 +295,10 @@ std::optional<QL_CalendarMap> QLMenuExtra::loadiCalCalendarsWithList(const QVari
         }
     }
     return result;
+}
+
+void QLMenuExtra::setAfterDataFileCheckHook(std::function<void(const QString&)> hook) {
+    afterDataFileCheckHook() = std::move(hook);
 }
 
 void QLMenuExtra::watchPath(const QString& path) {

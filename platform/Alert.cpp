@@ -2,8 +2,10 @@
 #include "platform/HandOver.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QThread>
 
 #include <mutex>
@@ -35,8 +37,14 @@ AlertButton showWindow(const Alert& alert) {
     QMessageBox box;
     box.setIcon(iconFor(alert.style));
     box.setWindowTitle(alert.title);
+    // Alerts show text from files and feeds: never markup, never a live link.
+    box.setTextFormat(Qt::PlainText);
     box.setText(alert.title);
     box.setInformativeText(alert.message);
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+        label->setOpenExternalLinks(false);
+    }
     // Roles only decide where the toolkit places a button; the answer is its position.
     static constexpr QMessageBox::ButtonRole roles[] = {
         QMessageBox::AcceptRole, QMessageBox::RejectRole, QMessageBox::ActionRole};
@@ -73,6 +81,13 @@ AlertButton runModalAlert(const Alert& alert) {
     AlertButton result = AlertFirstButton;
     platform::runOnMainThreadAndWait([&] { result = answer(alert); });
     return result;
+}
+
+QString plainTextToolTip(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QLatin1String("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
+           QLatin1String("</p>");
 }
 
 void setAlertResponder(AlertResponder responder) {

@@ -36,4 +36,9 @@ AlertButton runModalAlert(const Alert& alert);
 using AlertResponder = std::function<AlertButton(const Alert&)>;
 void setAlertResponder(AlertResponder responder);
 
+// A tool tip that shows text from a file or a feed as it is: a widget takes a tip that
+// looks like markup for rich text, so such a text is escaped inside a paragraph that
+// keeps its lines. Any other text is given back unchanged.
+QString plainTextToolTip(const QString& text);
+
 } // namespace platform

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -25,6 +26,8 @@ std::mutex hookMutex;
 BeforeReplaceHook beforeReplaceSlot;
 BeforeReplaceHook afterCheckSlot;
 BeforeReplaceHook afterExchangeSlot;
+BeforeReplaceHook beforePutBackSlot;
+BeforeReplaceHook betweenReadsSlot;
 
 FileIdentity identityOf(const struct stat& st) {
     FileIdentity id;
@@ -121,6 +124,21 @@ bool exchangeNames(const QByteArray& a, const QByteArray& b) {
 #endif
 }
 
+// Renames a to b only when b does not exist; false with errno (EEXIST when it does).
+bool moveWithoutReplacing(const QByteArray& a, const QByteArray& b) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+#endif
+    // Without the flag: a hard link fails when the name exists, and then a's name goes.
+    if (::link(a.constData(), b.constData()) != 0)
+        return false;
+    ::unlink(a.constData());
+    return true;
+}
+
 std::optional<FileIdentity> identityAt(const QByteArray& path) {
     struct stat st {};
     if (::stat(path.constData(), &st) != 0)
@@ -148,7 +166,9 @@ std::optional<FileIdentity> fileIdentity(const QString& path) {
     return identityAt(QFile::encodeName(path));
 }
 
-bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
+namespace {
+
+bool readSnapshotOnce(const QString& path, FileSnapshot& snapshot) {
     struct stat before {};
     const int fd = openRegularFile(path, before);
     if (fd < 0)
@@ -163,6 +183,78 @@ bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
     // An in-place save that ran while we read shows as a change of size or time.
     snapshot.settled =
         identityOf(after) == snapshot.identity && qint64(after.st_size) == snapshot.bytes.size();
+    return true;
+}
+
+qint64 nanosecondsOf(const timespec& t) {
+    return qint64(t.tv_sec) * 1000000000 + qint64(t.tv_nsec);
+}
+
+qint64 modifiedNanoseconds(const FileIdentity& identity) {
+    return identity.modifiedSeconds * 1000000000 + identity.modifiedNanoseconds;
+}
+
+// A file changed this recently may still be in the middle of a save.
+constexpr qint64 recentChangeNs = qint64(2000) * 1000000;
+// Between the two reads of such a file: time for a save that writes over the file
+// and truncates it last to finish.
+constexpr qint64 secondReadPauseNs = qint64(10) * 1000000;
+// How often a recently changed file that differs from one read to the next is read
+// again before it counts as not settled.
+constexpr int recentReadRounds = 3;
+// The longest wait for the file system's clock to pass the file's time.
+constexpr qint64 clockWaitLimitNs = qint64(50) * 1000000;
+
+void sleepNs(qint64 ns) {
+    const timespec pause{time_t(ns / 1000000000), long(ns % 1000000000)};
+    ::nanosleep(&pause, nullptr);
+}
+
+// File times come from a coarse clock: writes within one of its ticks leave the time
+// as it was. Once that clock has passed the time read, any later write shows.
+void waitForTheFileClock(qint64 modified) {
+    qint64 waited = 0;
+    for (;;) {
+        timespec coarse{};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &coarse);
+        if (nanosecondsOf(coarse) > modified || waited >= clockWaitLimitNs)
+            return;
+        sleepNs(1000000);
+        waited += 1000000;
+    }
+}
+
+} // namespace
+
+bool readFileSnapshot(const QString& path, FileSnapshot& snapshot) {
+    if (!readSnapshotOnce(path, snapshot))
+        return false;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    qint64 modified = modifiedNanoseconds(snapshot.identity);
+    const qint64 age = nanosecondsOf(now) - modified;
+    if (!snapshot.settled || age >= recentChangeNs)
+        return true;
+    // A save that writes over the file from its start and truncates it last leaves,
+    // halfway, the new text followed by the old one's tail: a whole calendar to look
+    // at, of the same size and, within a clock tick, the same time. Such a file is
+    // read again a moment later, and only two reads that agree count as settled. When
+    // they differ, the later one is checked the same way, a few times at most.
+    thread_local FileSnapshot next;
+    for (int round = 0; round < recentReadRounds; ++round) {
+        sleepNs(secondReadPauseNs);
+        if (age >= 0)
+            waitForTheFileClock(modified);
+        runHook(betweenReadsSlot, path);
+        if (!readSnapshotOnce(path, next) || !next.settled)
+            break;
+        if (next.identity == snapshot.identity && next.bytes == snapshot.bytes)
+            return true;
+        std::swap(snapshot.bytes, next.bytes);
+        snapshot.identity = next.identity;
+        modified = modifiedNanoseconds(snapshot.identity);
+    }
+    snapshot.settled = false;
     return true;
 }
 
@@ -226,6 +318,11 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
         return AtomicReplaceResult::Failed;
     }
     temporary.fd = -1;
+    // Our own file, as written: after the exchange the target must still be this one
+    // for a put-back to be safe.
+    const std::optional<FileIdentity> ours = identityAt(temporary.path);
+    if (!ours)
+        return AtomicReplaceResult::Failed;
 
     runHook(beforeReplaceSlot, path);
     if (expected && identityAt(target) != expected)
@@ -238,10 +335,36 @@ AtomicReplaceResult replaceFileAtomically(const QString& path,
     const bool exchanged = exists && exchangeNames(temporary.path, target);
     auto displacedChanged = [&] { return expected && identityAt(temporary.path) != expected; };
     auto putBack = [&] {
+        runHook(beforePutBackSlot, path);
+        // A second save that replaced or wrote into our file since the exchange is newer
+        // than the one displaced: it stays where it is, and the caller starts again from
+        // it. The displaced save, which it followed, goes with our temporary name.
+        const std::optional<FileIdentity> now = identityAt(target);
+        if (!now) {
+            // Deleted meanwhile: the displaced save goes back under its name, unless a
+            // newer file has taken the name since.
+            if (moveWithoutReplacing(temporary.path, target)) {
+                temporary.keep();
+            } else if (errno != EEXIST) {
+                temporary.keep(); // never delete what someone else saved
+                return AtomicReplaceResult::Failed;
+            }
+            syncFolder(folder);
+            return AtomicReplaceResult::ChangedMeanwhile;
+        }
+        if (now != ours)
+            return AtomicReplaceResult::ChangedMeanwhile;
         if (!exchangeNames(temporary.path, target)) {
             NSLog(QStringLiteral("replaceFileAtomically: Couldn't put back %1 (%2)")
                       .arg(targetPath, QString::fromLocal8Bit(std::strerror(errno))));
             temporary.keep(); // never delete what someone else saved
+            return AtomicReplaceResult::Failed;
+        }
+        // Such a save landing between that look and the put-back is now under our
+        // temporary name: it goes back in its place, and what it displaced (the older
+        // save) is deleted with our name.
+        if (identityAt(temporary.path) != ours && !exchangeNames(temporary.path, target)) {
+            temporary.keep();
             return AtomicReplaceResult::Failed;
         }
         syncFolder(folder);
@@ -282,6 +405,16 @@ void setAfterCheckHook(BeforeReplaceHook hook) {
 void setAfterExchangeHook(BeforeReplaceHook hook) {
     std::lock_guard lock(hookMutex);
     afterExchangeSlot = std::move(hook);
+}
+
+void setBeforePutBackHook(BeforeReplaceHook hook) {
+    std::lock_guard lock(hookMutex);
+    beforePutBackSlot = std::move(hook);
+}
+
+void setBetweenReadsHook(BeforeReplaceHook hook) {
+    std::lock_guard lock(hookMutex);
+    betweenReadsSlot = std::move(hook);
 }
 
 } // namespace platform

@@ -29,7 +29,8 @@ struct FileSnapshot {
     QByteArray bytes;
     FileIdentity identity; // taken before reading, so a change while reading shows later
     // The file was the same before and after reading, and as long as what was read:
-    // nobody wrote to it meanwhile.
+    // nobody wrote to it meanwhile. A file changed within the last 2 s is read twice,
+    // a moment apart, and is settled only when both reads agree.
     bool settled = false;
 };
 
@@ -77,5 +78,9 @@ void setAfterCheckHook(BeforeReplaceHook hook);
 // Tests: called with the path right after an exchange and the first look at the file
 // it displaced.
 void setAfterExchangeHook(BeforeReplaceHook hook);
+// Tests: called with the path when a displaced save is about to be put back.
+void setBeforePutBackHook(BeforeReplaceHook hook);
+// Tests: called with the path between the two reads of a recently changed file.
+void setBetweenReadsHook(BeforeReplaceHook hook);
 
 } // namespace platform

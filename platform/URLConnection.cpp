@@ -49,6 +49,13 @@ bool isWebAddress(const QUrl& url) {
            (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+bool isSafeToOpen(const QUrl& url, bool mailAllowed) {
+    if (isWebAddress(url))
+        return true;
+    return mailAllowed && url.isValid() && url.scheme() == QLatin1String("mailto") &&
+           !url.path().isEmpty() && url.host().isEmpty();
+}
+
 std::optional<QByteArray> sendSynchronousRequest(const URLRequest& request) {
     if (!isWebAddress(request.url) || !(request.timeoutInterval > 0) ||
         request.maximumBodySize < 0 || request.maximumRedirects < 0)

@@ -30,6 +30,11 @@ struct URLRequest {
 // or https address with a host.
 bool isWebAddress(const QUrl& url);
 
+// An address from a file or a feed that may be handed to the desktop: a web address,
+// or, where mail is allowed, a mailto: address. Never a local file, a script or another
+// scheme's handler.
+bool isSafeToOpen(const QUrl& url, bool mailAllowed);
+
 // The synchronous request: sends the request on the calling thread and waits. The body
 // of a final "200" answer, or nothing on any other status, a failed or timed-out
 // transfer, a body over the limit, a redirect too many or to another scheme, or an

@@ -4,7 +4,9 @@
 #include "platform/Log.h"
 #include "platform/Preferences.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 const QString QLPreferencesDidChangeNotification =
@@ -88,6 +90,11 @@ int QL_Preferences::intForKey(const QString& key, int defaultValue) const {
     return int(*number);
 }
 
+int QL_Preferences::intForKey(const QString& key, int defaultValue, int lowest, int highest) const {
+    const int value = intForKey(key, defaultValue);
+    return value < lowest || value > highest ? defaultValue : value;
+}
+
 bool QL_Preferences::useSmallFontSize() const {
     return boolForKey(QStringLiteral("useSmallFontSize"), false);
 }
@@ -97,7 +104,7 @@ void QL_Preferences::setUseSmallFontSize(bool value) {
 }
 
 int QL_Preferences::sortOrder() const {
-    return intForKey(QStringLiteral("sortOrder"), 0);
+    return intForKey(QStringLiteral("sortOrder"), 0, 0, 4);
 }
 
 void QL_Preferences::setSortOrder(int value) {
@@ -129,7 +136,7 @@ void QL_Preferences::setShowTooltips(bool value) {
 }
 
 int QL_Preferences::informationalIcons() const {
-    return intForKey(QStringLiteral("informationalIcons"), 1);
+    return intForKey(QStringLiteral("informationalIcons"), 1, 0, 2);
 }
 
 void QL_Preferences::setInformationalIcons(int value) {
@@ -168,8 +175,10 @@ void QL_Preferences::setHideToDoItemsAfterCompletion(bool value) {
     setObject(QVariant(value), QStringLiteral("hideToDoItemsAfterCompletion"));
 }
 
+// A negative day count would hide open to-dos (or every one without a due date): it
+// reads as 0.
 int QL_Preferences::numberOfDaysAfterCompletion() const {
-    return intForKey(QStringLiteral("numberOfDaysAfterCompletion"), 7);
+    return std::max(intForKey(QStringLiteral("numberOfDaysAfterCompletion"), 7), 0);
 }
 
 void QL_Preferences::setNumberOfDaysAfterCompletion(int value) {
@@ -185,7 +194,7 @@ void QL_Preferences::setShowToDoItemsDue(bool value) {
 }
 
 int QL_Preferences::numberOfDaysBeforeDue() const {
-    return intForKey(QStringLiteral("numberOfDaysBeforeDue"), 7);
+    return std::max(intForKey(QStringLiteral("numberOfDaysBeforeDue"), 7), 0);
 }
 
 void QL_Preferences::setNumberOfDaysBeforeDue(int value) {
@@ -193,7 +202,7 @@ void QL_Preferences::setNumberOfDaysBeforeDue(int value) {
 }
 
 int QL_Preferences::menuIconImage() const {
-    return intForKey(QStringLiteral("menuIconImage"), 0);
+    return intForKey(QStringLiteral("menuIconImage"), 0, 0, 5);
 }
 
 void QL_Preferences::setMenuIconImage(int value) {
@@ -216,16 +225,23 @@ void QL_Preferences::setUseOpenMenuKey(bool value) {
     setObject(QVariant(value), QStringLiteral("useOpenMenuKey"));
 }
 
+// The keys the hot key can be: Space and F1 to F12.
 int QL_Preferences::openMenuKey() const {
-    return intForKey(QStringLiteral("openMenuKey"), 49);
+    static constexpr int keyCodes[] = {49, 122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};
+    const int code = intForKey(QStringLiteral("openMenuKey"), 49);
+    return std::find(std::begin(keyCodes), std::end(keyCodes), code) != std::end(keyCodes) ? code
+                                                                                           : 49;
 }
 
 void QL_Preferences::setOpenMenuKey(int value) {
     setObject(QVariant(value), QStringLiteral("openMenuKey"));
 }
 
+// Only Command, Shift, Option and Control (Carbon bits) make a hot key's modifiers.
 int QL_Preferences::openMenuModifiers() const {
-    return intForKey(QStringLiteral("openMenuModifiers"), 0x1900);
+    constexpr int known = 0x100 | 0x200 | 0x800 | 0x1000;
+    const int modifiers = intForKey(QStringLiteral("openMenuModifiers"), 0x1900);
+    return modifiers & ~known ? 0x1900 : modifiers;
 }
 
 void QL_Preferences::setOpenMenuModifiers(int value) {
@@ -233,7 +249,7 @@ void QL_Preferences::setOpenMenuModifiers(int value) {
 }
 
 int QL_Preferences::toggleStatusModifier() const {
-    return intForKey(QStringLiteral("toggleStatusModifier"), 2);
+    return intForKey(QStringLiteral("toggleStatusModifier"), 2, 0, 15);
 }
 
 void QL_Preferences::setToggleStatusModifier(int value) {
@@ -241,7 +257,7 @@ void QL_Preferences::setToggleStatusModifier(int value) {
 }
 
 int QL_Preferences::removeToDoModifier() const {
-    return intForKey(QStringLiteral("removeToDoModifier"), 1);
+    return intForKey(QStringLiteral("removeToDoModifier"), 1, 0, 15);
 }
 
 void QL_Preferences::setRemoveToDoModifier(int value) {

@@ -93,4 +93,7 @@ private:
     QL_Preferences() = default;
     bool boolForKey(const QString& key, bool defaultValue) const;
     int intForKey(const QString& key, int defaultValue) const;
+    // The stored number when it lies within [lowest, highest]; the default otherwise,
+    // so that every reader (menu, pane, hot key, icons) sees one value in effect.
+    int intForKey(const QString& key, int defaultValue, int lowest, int highest) const;
 };

@@ -24,6 +24,10 @@ namespace {
 constexpr double feedTimeout = 5.0;             // seconds, the whole transfer
 constexpr qint64 maximumFeedSize = 1024 * 1024; // far above any real feed
 constexpr int maximumFeedRedirects = 3;
+// Longer feed values are not versions or addresses; they count as missing (a huge one
+// would otherwise stall the main thread in the alert).
+constexpr qsizetype maximumVersionLength = 1024;
+constexpr qsizetype maximumAddressLength = 2048;
 
 std::atomic<int> running{0};
 
@@ -57,6 +61,8 @@ struct FeedVersion {
 std::optional<FeedVersion> versionFrom(const QVariant& value) {
     switch (value.typeId()) {
     case QMetaType::QString:
+        if (value.toString().size() > maximumVersionLength)
+            return std::nullopt;
         return FeedVersion{value.toString(), leadingNumber(value.toString())};
     case QMetaType::LongLong:
         return FeedVersion{QString::number(value.toLongLong()), value.toDouble()};
@@ -74,6 +80,13 @@ std::optional<QString> textFrom(const QVariant& value) {
     if (value.typeId() != QMetaType::QString)
         return std::nullopt;
     return value.toString();
+}
+
+std::optional<QString> addressFrom(const QVariant& value) {
+    const std::optional<QString> text = textFrom(value);
+    if (!text || text->size() > maximumAddressLength)
+        return std::nullopt;
+    return text;
 }
 
 double installedVersionOf(const platform::Bundle* pane) {
@@ -105,7 +118,7 @@ platform::AlertButton showAlert(platform::AlertStyle style, const QString& title
 // local file, a script or another scheme's handler.
 void openFromFeed(const QString& address) {
     const QUrl url(address, QUrl::StrictMode);
-    if (!platform::isWebAddress(url)) {
+    if (!platform::isSafeToOpen(url, false)) {
         platform::NSLog(QStringLiteral("Quillo :: checkForUpdatesAndNotify :: refusing to open ") +
                         address);
         return;
@@ -135,9 +148,10 @@ void QL_SoftwareUpdate::checkForUpdatesAndNotify(bool notify) const {
         dictionaryFromNSURLConnectionWithURL(updateFeedURL()).value_or(QVariantMap());
     const std::optional<FeedVersion> latest =
         versionFrom(feed.value(QStringLiteral("newVersionNumber")));
-    const std::optional<QString> productURL = textFrom(feed.value(QStringLiteral("newProductURL")));
+    const std::optional<QString> productURL =
+        addressFrom(feed.value(QStringLiteral("newProductURL")));
     const std::optional<QString> downloadURL =
-        textFrom(feed.value(QStringLiteral("newDownloadURL")));
+        addressFrom(feed.value(QStringLiteral("newDownloadURL")));
     const double current = installedVersion();
 
     platform::NSLog(QString::asprintf("Quillo :: checkForUpdatesAndNotify :: Current Version: %f, "

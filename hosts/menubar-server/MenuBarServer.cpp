@@ -34,6 +34,16 @@ QString canonical(const QString& path) {
     return c.isEmpty() ? QDir::cleanPath(QDir(path).absolutePath()) : c;
 }
 
+// A caller's argument in the log: at most 200 characters (a peer may send megabytes),
+// never cut inside a surrogate pair.
+QString forTheLog(const QString& text) {
+    constexpr qsizetype limit = 200;
+    if (text.size() <= limit)
+        return text;
+    const qsizetype cut = text.at(limit - 1).isHighSurrogate() ? limit - 1 : limit;
+    return text.left(cut) + QChar(0x2026);
+}
+
 } // namespace
 
 // ---- TrayItem
@@ -204,6 +214,12 @@ void MenuBarServer::loadRemembered() {
 }
 
 int MenuBarServer::AddMenuExtra(const QString& location) {
+    // A relative path would be taken against wherever the server happens to run.
+    if (location.isEmpty() || QDir::isRelativePath(location)) {
+        NSLog(QStringLiteral("menubar-server :: addMenuExtra :: %1 is not a menu extra: %2")
+                  .arg(forTheLog(location), QStringLiteral("the path is not absolute")));
+        return Invalid;
+    }
     return add(location, true);
 }
 
@@ -217,7 +233,7 @@ int MenuBarServer::add(const QString& location, bool remember) {
     auto loaded = loadMenuExtra(path, &identifier, &why);
     if (!loaded) {
         NSLog(QStringLiteral("menubar-server :: addMenuExtra :: %1 is not a menu extra: %2")
-                  .arg(location, why));
+                  .arg(forTheLog(location), forTheLog(why)));
         return Invalid;
     }
     trayMaybeAvailable();

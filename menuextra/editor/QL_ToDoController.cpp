@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/URLConnection.h"
 #include "platform/Workspace.h"
 #include "shared/QL_PanePath.h"
 #include "shared/QL_Preferences.h"
@@ -488,7 +489,15 @@ void QL_ToDoController::openURLButtonPressed() {
     const QString text = m_urlField->text();
     if (text.isEmpty())
         return;
-    platform::Workspace::sharedWorkspace().openURL(QUrl(text));
+    // The address comes from the calendar file: only web and mail addresses go to the
+    // desktop, as for the update feed's.
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!platform::isSafeToOpen(url, true)) {
+        platform::NSLog(QStringLiteral("Quillo :: openURLButtonPressed :: refusing to open ") +
+                        text.left(2048));
+        return;
+    }
+    platform::Workspace::sharedWorkspace().openURL(url);
 }
 
 void QL_ToDoController::cancelButtonPressed() {

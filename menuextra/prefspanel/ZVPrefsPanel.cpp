@@ -1,5 +1,6 @@
 #include "menuextra/prefspanel/ZVPrefsPanel.h"
 
+#include "platform/Alert.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/Preferences.h"
@@ -157,7 +158,7 @@ std::unique_ptr<ZVToolbarItem> ZVPrefsPanel::toolbarItemForItemIdentifierWillBeI
     auto item = std::make_unique<ZVToolbarItem>(itemIdentifier);
     item->setLabel(*label);
     item->setPaletteLabel(*label);
-    item->setToolTip(*label);
+    item->setToolTip(platform::plainTextToolTip(*label));
     item->setTag(int(tabIdentifiers().indexOf(itemIdentifier)));
     if (m_imageBundle) {
         if (const std::optional<QString> image =

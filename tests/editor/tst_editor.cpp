@@ -666,7 +666,13 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("calls");
         QTest::newRow("a link") << "http://example.org/x?y=1" << 1;
+        QTest::newRow("a mail address") << "mailto:someone@example.org" << 1;
         QTest::newRow("nothing") << "" << 0;
+        // Only web and mail addresses reach the desktop.
+        QTest::newRow("a local file") << "file:///etc/passwd" << 0;
+        QTest::newRow("a script") << "javascript:alert(1)" << 0;
+        QTest::newRow("a share") << "smb://host/share" << 0;
+        QTest::newRow("no host") << "https:relative" << 0;
     }
 
     void openURLButton() {
@@ -679,7 +685,10 @@ private slots:
         auto& workspace = platform::Workspace::sharedWorkspace();
         workspace.clearRecordedCalls();
         workspace.setRecordsCalls(true);
+        testenv::LogRecorder log;
         QTest::mouseClick(c->theWindow()->findChild<QPushButton*>("openURLButton"), Qt::LeftButton);
+        QCOMPARE(log.contains("Quillo :: openURLButtonPressed :: refusing to open " + field),
+                 !field.isEmpty() && calls == 0);
         QList<platform::Workspace::Call> opened;
         for (const auto& call : workspace.recordedCalls())
             if (call.name == "openURL")

@@ -133,6 +133,8 @@ private slots:
     void init();
     void menuDumps_data();
     void menuDumps();
+    void valuesOutOfRangeReadAsTheirDefault_data();
+    void valuesOutOfRangeReadAsTheirDefault();
     void unreadableCalendarHidesOnlyItsOwnToDos_data();
     void unreadableCalendarHidesOnlyItsOwnToDos();
     void comparisons_data();
@@ -176,10 +178,9 @@ void TestMenuExtra::menuDumps_data() {
                                                 << "hideSubscribedCalendars=1";
     QTest::newRow("shape-subscriptions-shown") << "subscribed"
                                                << "";
-    QTest::newRow("shape-unknown-grouping") << "mixed"
-                                            << "sortOrder=7";
-    QTest::newRow("shape-all-filtered") << "mixed"
-                                        << "showToDoItemsDue=1 numberOfDaysBeforeDue=-1000000";
+    QTest::newRow("shape-all-filtered") << "done"
+                                        << "hideToDoItemsAfterCompletion=1 "
+                                           "numberOfDaysAfterCompletion=0";
     // The groupings, each with other item settings.
     QTest::newRow("by-calendar") << "mixed"
                                  << "";
@@ -197,7 +198,7 @@ void TestMenuExtra::menuDumps_data() {
                                << "sortOrder=3 informationalIcons=0 showDueDates=1";
     QTest::newRow("by-title-trimmed")
         << "mixed"
-        << "sortOrder=4 trimLongTitles=1 trimLongTitlesLength=8 informationalIcons=3";
+        << "sortOrder=4 trimLongTitles=1 trimLongTitlesLength=8 informationalIcons=0";
     // The filters at their limits.
     QTest::newRow("filter-due-within-3-days")
         << "mixed"
@@ -223,6 +224,39 @@ void TestMenuExtra::menuDumps() {
     compareWithExpected(dump, QString::fromLatin1(QTest::currentDataTag()));
     // A second rebuild of an unchanged store gives the same menu.
     QCOMPARE(dumpMenu(*extra->menu()), dump);
+}
+
+// A stored value outside its setting's range reads as the default, and a negative day
+// count as 0: the menu is the one those values give.
+void TestMenuExtra::valuesOutOfRangeReadAsTheirDefault_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("inEffect");
+    QTest::newRow("sortOrder 7") << "sortOrder=7"
+                                 << "sortOrder=0";
+    QTest::newRow("sortOrder -1") << "sortOrder=-1 showDueDates=1"
+                                  << "showDueDates=1";
+    QTest::newRow("informationalIcons 3") << "sortOrder=4 informationalIcons=3"
+                                          << "sortOrder=4 informationalIcons=1";
+    QTest::newRow("negative days after completion")
+        << "sortOrder=3 hideToDoItemsAfterCompletion=1 numberOfDaysAfterCompletion=-1"
+        << "sortOrder=3 hideToDoItemsAfterCompletion=1 numberOfDaysAfterCompletion=0";
+    QTest::newRow("days before due -999999")
+        << "sortOrder=1 showToDoItemsDue=1 numberOfDaysBeforeDue=-999999"
+        << "sortOrder=1 showToDoItemsDue=1 numberOfDaysBeforeDue=0";
+}
+
+void TestMenuExtra::valuesOutOfRangeReadAsTheirDefault() {
+    QFETCH(QString, settings);
+    QFETCH(QString, inEffect);
+    QVERIFY(installMenuStore(QStringLiteral("mixed")));
+    applySettings(inEffect);
+    auto extra = makeMenuExtra();
+    extra->refreshMenu();
+    const QString expected = dumpMenu(extra->theMenu());
+    QVERIFY(!expected.contains(QStringLiteral("\"No To-Dos\"")));
+    applySettings(settings);
+    extra->refreshMenu();
+    QCOMPARE(dumpMenu(extra->theMenu()), expected);
 }
 
 void TestMenuExtra::unreadableCalendarHidesOnlyItsOwnToDos_data() {
@@ -374,10 +408,11 @@ void TestMenuExtra::menuBarIconPerSetting_data() {
                        << "graphiteToDoMenuIconAlternative_Alt";
     QTest::newRow("5") << 0 << 5 << "blueToDoMenuIconCalendar"
                        << "graphiteToDoMenuIconCalendar_Alt";
-    QTest::newRow("9 after 1 keeps 1") << 1 << 9 << "graphiteToDoMenuIconAlternative"
-                                       << "graphiteToDoMenuIconAlternative_Alt";
-    QTest::newRow("-1 after 5 keeps 5") << 5 << -1 << "blueToDoMenuIconCalendar"
-                                        << "graphiteToDoMenuIconCalendar_Alt";
+    // Outside the six designs: the default design, as the pane shows it.
+    QTest::newRow("9 after 1 is the default") << 1 << 9 << "graphiteToDoMenuIcon"
+                                              << "graphiteToDoMenuIcon_Alt";
+    QTest::newRow("-1 after 5 is the default") << 5 << -1 << "graphiteToDoMenuIcon"
+                                               << "graphiteToDoMenuIcon_Alt";
 }
 
 void TestMenuExtra::menuBarIconPerSetting() {

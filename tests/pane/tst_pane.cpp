@@ -216,6 +216,7 @@ private slots:
                  0x1C0620);
         QCOMPARE(pane->modifierKeyPopup->currentText(), QString::fromUtf8("⌘ ⌥ ⌃ Space"));
         QCOMPARE(pane->versionField->text(), QStringLiteral("Version " QUILLO_VERSION));
+        QCOMPARE(pane->versionField->textFormat(), Qt::PlainText); // the bundle's text
         QCOMPARE(pane->sortToDoPopup->currentIndex(), 0);
         QVERIFY(pane->showLabelsCheckbox->isChecked());
         QVERIFY(!pane->doNotWarnCheckbox->isChecked());
@@ -340,8 +341,12 @@ private slots:
         QTest::addColumn<int>("index"); // -1: no entry selected
         QTest::newRow("F12 alone") << 111 << 0 << 15 + 1 + 11 * 16;
         QTest::newRow("Command Option Control Space") << 49 << 0x1900 << 4;
-        QTest::newRow("unknown key is Space") << 0 << 0x100 << 0;
-        QTest::newRow("extra bits dropped") << 96 << (0x200 | 0x1) << 15 + 1 + 4 * 16 + 15;
+        // An invalid key or modifier set is not what the menu extra registers: it uses
+        // the default, and so does the popup.
+        QTest::newRow("unknown key is the default Space") << 0 << 0x100 << 0;
+        QTest::newRow("invalid modifiers are the default")
+            << 96 << (0x200 | 0x1) << 15 + 1 + 4 * 16 + 1 + 4;
+        QTest::newRow("negative modifiers are the default") << 111 << -1 << 15 + 1 + 11 * 16 + 5;
         QTest::newRow("Space alone has no entry") << 49 << 0 << -1;
     }
     void hotKeySelection() {
@@ -362,8 +367,8 @@ private slots:
         QTest::addColumn<QStringList>("changes");
         QTest::addColumn<QString>("shown"); // after the field loses the focus
         QTest::newRow("zero") << "0" << QStringList{"numberOfDaysAfterCompletion=0"} << "0";
-        QTest::newRow("negative") << "-12" << QStringList{"numberOfDaysAfterCompletion=-12"}
-                                  << "-12";
+        // Stored as typed, shown as the 0 it reads as.
+        QTest::newRow("negative") << "-12" << QStringList{"numberOfDaysAfterCompletion=-12"} << "0";
         QTest::newRow("letters") << "abc" << QStringList() << "7";
         QTest::newRow("minus only") << "-" << QStringList() << "7";
         QTest::newRow("empty") << "" << QStringList() << "7";
@@ -390,7 +395,8 @@ private slots:
         QCOMPARE(pane->hideToDoField->text(), shown);
     }
 
-    // Values no control offers select nothing and are kept as they are.
+    // Values outside their settings' ranges show the defaults in effect, and are kept as
+    // they are until a control is used.
     void valuesWithoutControl() {
         setDomain({{"firstRun", false},
                    {"sortOrder", 7},
@@ -398,12 +404,13 @@ private slots:
                    {"menuIconImage", -1},
                    {"toggleStatusModifier", 0x1F}});
         auto pane = makePane();
-        QCOMPARE(pane->sortToDoPopup->currentIndex(), -1);
-        QCOMPARE(QL_Preference_PanePref::selectedCellTag(pane->showInformationalIconsMatrix), -1);
-        QCOMPARE(QL_Preference_PanePref::selectedCellTag(pane->menuBarImageMatrix), -1);
+        QCOMPARE(pane->sortToDoPopup->currentIndex(), 0);
+        QCOMPARE(QL_Preference_PanePref::selectedCellTag(pane->showInformationalIconsMatrix), 1);
+        QCOMPARE(QL_Preference_PanePref::selectedCellTag(pane->menuBarImageMatrix), 0);
         for (int tag = 0; tag < 4; ++tag)
-            QVERIFY(
-                QL_Preference_PanePref::cellWithTag(pane->modifierStatusMatrix, tag)->isChecked());
+            QCOMPARE(
+                QL_Preference_PanePref::cellWithTag(pane->modifierStatusMatrix, tag)->isChecked(),
+                tag == 1);
         const QVariantMap before = storedDomain();
         settle();
         QCOMPARE(storedDomain(), before);

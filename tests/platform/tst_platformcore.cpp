@@ -1,5 +1,6 @@
 #include "common/TestEnv.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
@@ -7,14 +8,39 @@
 #include "platform/TextFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using platform::PropertyList;
+
+namespace {
+
+bool putBytes(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode = {}) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | mode) && file.write(bytes) == bytes.size();
+}
+
+QByteArray bytesOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Sets the file's modification time, seconds from now.
+bool setAge(const QString& path, qint64 seconds) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const timespec times[2] = {now, {now.tv_sec - time_t(seconds), now.tv_nsec}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+} // namespace
 
 class TestPlatformCore : public QObject {
     Q_OBJECT
@@ -120,6 +146,118 @@ private slots:
         QVERIFY(!platform::readUtf8File(QString::fromLocal8Bit(fifo)));
         QVERIFY(!platform::readFileBytes("/dev/zero"));
         QVERIFY(!PropertyList::fromFile(dir.path()));
+    }
+
+    // A save that writes over the file and truncates it last: halfway, the file is the
+    // new text followed by the old one's tail. A read of a recently changed file is
+    // settled only when a second read a moment later agrees with it; when they differ,
+    // the later read is checked in turn.
+    void recentlyChangedFilesAreReadTwice_data() {
+        QTest::addColumn<QString>("otherProgram");
+        QTest::addColumn<qint64>("age");
+        QTest::addColumn<bool>("settled");
+        QTest::addColumn<QString>("read"); // what the snapshot holds
+        QTest::addColumn<int>("laterReads");
+        QTest::newRow("truncated last") << "truncate" << qint64(0) << true << "next" << 2;
+        // Written within one tick of the file clock: size and time stay as they were.
+        QTest::newRow("same size and time") << "same time" << qint64(0) << true << "third" << 2;
+        QTest::newRow("nobody") << "" << qint64(0) << true << "halfway" << 1;
+        QTest::newRow("changed an hour ago")
+            << "truncate" << qint64(3600) << true << "halfway" << 0;
+        QTest::newRow("never the same twice") << "always" << qint64(0) << false << "" << 3;
+    }
+
+    void recentlyChangedFilesAreReadTwice() {
+        QFETCH(QString, otherProgram);
+        QFETCH(qint64, age);
+        QFETCH(bool, settled);
+        QFETCH(QString, read);
+        QFETCH(int, laterReads);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("corestorage.ics");
+        const QByteArray next = "BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\nSUMMARY:New\r\nEND:VTODO\r\n"
+                                "END:VCALENDAR\r\n";
+        const QByteArray old = "BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\nSUMMARY:Old one\r\n"
+                               "END:VTODO\r\nBEGIN:VTODO\r\nSUMMARY:Second\r\nEND:VTODO\r\n"
+                               "END:VCALENDAR\r\n";
+        const QByteArray halfway = next + old.mid(next.size());
+        const QByteArray third = QByteArray(halfway).replace("Second", "Third!");
+        QVERIFY(halfway.endsWith("END:VCALENDAR\r\n"));
+        QVERIFY(putBytes(path, halfway));
+        QVERIFY(setAge(path, age));
+        int calls = 0;
+        platform::setBetweenReadsHook([&](const QString& file) {
+            ++calls;
+            if (otherProgram == "truncate" && calls == 1) {
+                QCOMPARE(::truncate(QFile::encodeName(file).constData(), next.size()), 0);
+            } else if (otherProgram == "same time" && calls == 1) {
+                const std::optional<platform::FileIdentity> before = platform::fileIdentity(file);
+                QVERIFY(putBytes(file, third, QIODevice::ExistingOnly));
+                const timespec times[2] = {
+                    {0, UTIME_OMIT},
+                    {time_t(before->modifiedSeconds), long(before->modifiedNanoseconds)}};
+                QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+                QCOMPARE(platform::fileIdentity(file), before);
+            } else if (otherProgram == "always") {
+                QVERIFY(putBytes(file, halfway + QByteArray::number(calls), QIODevice::Truncate));
+            }
+        });
+        const std::optional<platform::FileSnapshot> snapshot = platform::readFileSnapshot(path);
+        platform::setBetweenReadsHook({});
+        QVERIFY(snapshot);
+        QCOMPARE(calls, laterReads);
+        QCOMPARE(snapshot->settled, settled);
+        if (settled) {
+            const QByteArray expected = read == "next" ? next : read == "third" ? third : halfway;
+            QCOMPARE(snapshot->bytes, expected);
+            QCOMPARE(snapshot->identity, platform::fileIdentity(path));
+        }
+    }
+
+    // Another program saves twice at once: the first save lands between our check and
+    // our exchange, the second while we are about to put the first one back. The
+    // second is the newest and must be what stays.
+    void displacedSaveGoesBackOnlyOverOurOwnFile_data() {
+        QTest::addColumn<QString>("secondSave");
+        QTest::newRow("no second save") << "";
+        QTest::newRow("second save by rename") << "rename";
+        QTest::newRow("second save into our file") << "in place";
+        // The first save goes back under its name, which nobody holds now.
+        QTest::newRow("our file deleted") << "delete";
+    }
+
+    void displacedSaveGoesBackOnlyOverOurOwnFile() {
+        QFETCH(QString, secondSave);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("corestorage.ics");
+        QVERIFY(putBytes(path, "read\n"));
+        const std::optional<platform::FileIdentity> read = platform::fileIdentity(path);
+        auto saveByRename = [&](const QByteArray& bytes) {
+            QVERIFY(putBytes(path + ".new", bytes));
+            QCOMPARE(::rename(QFile::encodeName(path + ".new").constData(),
+                              QFile::encodeName(path).constData()),
+                     0);
+        };
+        platform::setAfterCheckHook([&](const QString&) { saveByRename("first save\n"); });
+        platform::setBeforePutBackHook([&](const QString&) {
+            if (secondSave == "rename")
+                saveByRename("second save\n");
+            else if (secondSave == "in place")
+                QVERIFY(putBytes(path, "second save, longer\n", QIODevice::Truncate));
+            else if (secondSave == "delete")
+                QVERIFY(QFile::remove(path));
+        });
+        const platform::AtomicReplaceResult result =
+            platform::replaceFileAtomically(path, QByteArray("ours\n"), read);
+        platform::setAfterCheckHook({});
+        platform::setBeforePutBackHook({});
+        QCOMPARE(result, platform::AtomicReplaceResult::ChangedMeanwhile);
+        const QByteArray expected = secondSave == "rename"     ? "second save\n"
+                                    : secondSave == "in place" ? "second save, longer\n"
+                                                               : "first save\n";
+        QCOMPARE(bytesOf(path), expected);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"corestorage.ics"});
     }
 
     void logCaptureSeesLines() {

@@ -139,8 +139,13 @@ private slots:
 
     void storedValuesBeatDefaultsAndRemovalRestoresThem() {
         for (const Setting& s : allSettings()) {
-            const QVariant other =
-                s.isBool ? QVariant(!s.defaultValue) : QVariant(s.defaultValue + 3);
+            // Another value within the setting's range.
+            const QVariant other = s.isBool ? QVariant(!s.defaultValue)
+                                   : s.key == QLatin1String("openMenuKey")       ? QVariant(122)
+                                   : s.key == QLatin1String("openMenuModifiers") ? QVariant(0x200)
+                                   : s.key == QLatin1String("informationalIcons")
+                                       ? QVariant(2)
+                                       : QVariant(s.defaultValue + 3);
             s.set(other);
             QVERIFY2(s.get().toInt() == other.toInt(), s.key);
             platform::preferencesSetAppValue(QString::fromLatin1(s.key), std::nullopt,
@@ -163,9 +168,9 @@ private slots:
         QVERIFY(xml.contains("<key>showLabels</key>\n\t<false/>"));
         QVERIFY(xml.contains("<key>sortOrder</key>\n\t<integer>9</integer>"));
         QVERIFY(xml.contains("<key>openMenuModifiers</key>\n\t<integer>-5</integer>"));
-        // A sort order outside the five is kept as it is.
-        QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 9);
-        QCOMPARE(QL_Preferences::sharedPreferences().openMenuModifiers(), -5);
+        // Stored as given; read as the default, being outside their settings' ranges.
+        QCOMPARE(QL_Preferences::sharedPreferences().sortOrder(), 0);
+        QCOMPARE(QL_Preferences::sharedPreferences().openMenuModifiers(), 0x1900);
     }
 
     void otherKindsOfValuesAreCoerced_data() {
@@ -175,7 +180,7 @@ private slots:
         QTest::newRow("integer 0 under a Boolean key") << "showLabels" << QVariant(0) << 0;
         QTest::newRow("integer 5 under a Boolean key") << "useSmallFontSize" << QVariant(5) << 1;
         QTest::newRow("Boolean YES under an integer key") << "sortOrder" << QVariant(true) << 1;
-        QTest::newRow("Boolean NO under an integer key") << "openMenuKey" << QVariant(false) << 0;
+        QTest::newRow("Boolean NO under an integer key") << "menuIconImage" << QVariant(false) << 0;
         QTest::newRow("real under an integer key")
             << "trimLongTitlesLength" << QVariant(12.9) << 12;
         QTest::newRow("fraction under a Boolean key") << "firstRun" << QVariant(0.25) << 1;
@@ -187,6 +192,53 @@ private slots:
             << "numberOfDaysBeforeDue" << QVariant(qint64(1) << 40) << 7;
         QTest::newRow("dictionary reads as the default")
             << "informationalIcons" << QVariant(QVariantMap{{"a", 1}}) << 1;
+    }
+
+    // What lies outside a setting's range reads as its default; a negative day count
+    // reads as 0.
+    void valuesOutsideTheirRangeReadAsTheDefault_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("expected");
+        const struct {
+            const char* key;
+            int stored;
+            int expected;
+        } rows[] = {
+            {"sortOrder", 4, 4},
+            {"sortOrder", 5, 0},
+            {"sortOrder", -1, 0},
+            {"informationalIcons", 2, 2},
+            {"informationalIcons", 3, 1},
+            {"menuIconImage", 5, 5},
+            {"menuIconImage", 6, 0},
+            {"menuIconImage", -1, 0},
+            {"toggleStatusModifier", 15, 15},
+            {"toggleStatusModifier", 16, 2},
+            {"removeToDoModifier", -1, 1},
+            {"openMenuKey", 111, 111},
+            {"openMenuKey", 0, 49},
+            {"openMenuKey", 50, 49},
+            {"openMenuModifiers", 0x1A00, 0x1A00},
+            {"openMenuModifiers", 0, 0},
+            {"openMenuModifiers", 0x1901, 0x1900},
+            {"openMenuModifiers", -5, 0x1900},
+            {"numberOfDaysAfterCompletion", -1, 0},
+            {"numberOfDaysAfterCompletion", 99999, 99999},
+            {"numberOfDaysBeforeDue", -999999, 0},
+            {"trimLongTitlesLength", -3, -3},
+        };
+        for (const auto& row : rows)
+            QTest::addRow("%s %d", row.key, row.stored) << row.key << row.stored << row.expected;
+    }
+
+    void valuesOutsideTheirRangeReadAsTheDefault() {
+        QFETCH(QString, key);
+        QFETCH(int, stored);
+        QFETCH(int, expected);
+        QVERIFY(platform::setPersistentDomain({{key, stored}}, kQLApplicationID));
+        QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
+        QCOMPARE(setting(key).get().toInt(), expected);
     }
 
     void otherKindsOfValuesAreCoerced() {
@@ -278,10 +330,10 @@ private slots:
         (void)QL_Preferences::sharedPreferences().openMenuKey();
         (void)platform::persistentDomainForName(kQLApplicationID);
 
-        QL_Preferences::sharedPreferences().setOpenMenuKey(77);
-        QCOMPARE(fileContents().value_or(QVariantMap()).value("openMenuKey").toInt(), 77);
+        QL_Preferences::sharedPreferences().setOpenMenuKey(122);
+        QCOMPARE(fileContents().value_or(QVariantMap()).value("openMenuKey").toInt(), 122);
         QVERIFY(platform::preferencesAppSynchronize(kQLApplicationID));
-        QCOMPARE(QL_Preferences::sharedPreferences().openMenuKey(), 77);
+        QCOMPARE(QL_Preferences::sharedPreferences().openMenuKey(), 122);
         QVERIFY(!QFile::exists(plistPath() + QStringLiteral(".lock")));
         // The odd entry itself is kept aside, untouched.
         const QByteArray kept = path + ".unreadable";

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <QScopeGuard>
 #include <QTest>
 #include <cstdio>
 
@@ -372,6 +373,70 @@ private slots:
         QVERIFY(addCalendar("a", {{"Title", "A"}}));
         QTRY_VERIFY_WITH_TIMEOUT(menuExtra.theCalendars() && menuExtra.theCalendars()->size() == 2,
                                  10000);
+    }
+
+    // Deleted and created again with no pause between, or after a short one: the
+    // calendar is back in the menu, and its new file is watched. The last rows do
+    // the other program's step right after the load has looked for the file.
+    void dataFileDeletedAndCreatedAgainStaysWatched_data() {
+        QTest::addColumn<int>("pauseUs");
+        QTest::addColumn<QString>("atTheLook");
+        QTest::newRow("no pause") << 0 << "";
+        QTest::newRow("1 ms") << 1000 << "";
+        QTest::newRow("20 ms") << 20000 << "";
+        QTest::newRow("created again right after the look") << 0 << "create";
+        QTest::newRow("deleted right after the look") << 0 << "delete";
+    }
+
+    void dataFileDeletedAndCreatedAgainStaysWatched() {
+        QFETCH(int, pauseUs);
+        QFETCH(QString, atTheLook);
+        QVERIFY(addCalendar("a", {{"Title", "A"}}));
+        QVERIFY(addCalendar("b", {{"Title", "B"}}));
+        QVERIFY(writeNodes({sourceNode("a"), sourceNode("b")}));
+        const QString data = ql::calendarDataPath("a");
+        const QByteArray calendar = "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n";
+        QLMenuExtra menuExtra;
+        menuExtra.refreshMenu();
+        QCOMPARE(titles(*menuExtra.theCalendars()), (QStringList{"A", "B"}));
+        bool armed = false;
+        QLMenuExtra::setAfterDataFileCheckHook([&](const QString& path) {
+            if (!armed || path != data)
+                return;
+            armed = false;
+            if (atTheLook == "create")
+                QVERIFY(storetest::writeFile(data, calendar));
+            else
+                QVERIFY(QFile::remove(data));
+        });
+        const auto unhook = qScopeGuard([] { QLMenuExtra::setAfterDataFileCheckHook({}); });
+        for (int round = 0; round < 3; ++round) {
+            const int refreshes = menuExtra.refreshCount();
+            if (atTheLook == "create") {
+                armed = true;
+                QVERIFY(QFile::remove(data));
+            } else if (atTheLook == "delete") {
+                armed = true;
+                menuExtra.refreshMenu(); // finds the file, which goes before the watch
+                QVERIFY(!armed);
+                QVERIFY(storetest::writeFile(data, calendar));
+            } else {
+                QVERIFY(QFile::remove(data));
+                if (pauseUs)
+                    ::usleep(useconds_t(pauseUs));
+                QVERIFY(storetest::writeFile(data, calendar));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(
+                menuExtra.refreshCount() > refreshes + 1 ||
+                    (atTheLook.isEmpty() && menuExtra.refreshCount() > refreshes),
+                10000);
+            // Whatever the refreshes found on the way, the last one shows the calendar.
+            QTRY_VERIFY_WITH_TIMEOUT(menuExtra.theCalendars() &&
+                                         titles(*menuExtra.theCalendars()) ==
+                                             (QStringList{"A", "B"}),
+                                     10000);
+            QVERIFY(menuExtra.theWatchedPaths().contains(data));
+        }
     }
 
     void nodeShapes() {

@@ -16,7 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 using platform::PropertyList;
@@ -31,8 +33,10 @@ struct Run {
     QString err;
 };
 
-Run runTool(const QStringList& args) {
+Run runTool(const QStringList& args, const QString& folder = QString()) {
     QProcess p;
+    if (!folder.isEmpty())
+        p.setWorkingDirectory(folder);
     p.start(tool, args);
     Run run;
     if (!p.waitForFinished(60000))
@@ -332,6 +336,9 @@ private slots:
             << "good.ics" << good << QStringList{"--title", "Other"} << "exists already";
         QTest::newRow("empty title")
             << "good.ics" << good << QStringList{"--title", " "} << "must not be empty";
+        QTest::newRow("control characters in the title")
+            << "good.ics" << good << QStringList{"--title", "Red\x1b[31m"}
+            << "must not contain control characters";
     }
 
     // A clear message, exit status 1, and nothing written anywhere.
@@ -410,6 +417,95 @@ private slots:
         const Run unknown = runTool({"remove", "A"});
         QCOMPARE(unknown.code, 1);
         QVERIFY(unknown.err.contains("no calendar has the key or title \"A\""));
+    }
+
+    // Only a calendar whose data is a link this tool made is removed: a subscription
+    // without a data file, with its title and address, stays whole.
+    void removeRefusesWhatItNeverAdopted() {
+        QVERIFY(makeForeignStore(PropertyList::Format::Xml));
+        const std::optional<QByteArray> info = PropertyList::toData(
+            QVariantMap{{"Title", "Holidays"},
+                        {"Key", "SUB-1"},
+                        {"Type", "com.apple.ical.sources.urlsubscribesource"},
+                        {"SubscriptionURL", "https://example.org/holidays.ics"}});
+        QVERIFY(info && writeFile(ql::calendarInfoPath("SUB-1"), *info));
+        QVariantMap root = foreignNodeList();
+        QVariantList list = root.value("List").toList();
+        list.append(QVariantMap{{"Type", "CALSourceNode"}, {"SourceKey", "SUB-1"}});
+        root.insert("List", list);
+        QVERIFY(writeFile(ql::nodesPath(), *PropertyList::toData(root)));
+        const QStringList before = tree(store());
+        const Run refused = runTool({"remove", "Holidays"});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains("has no file adopted by quillo-store"),
+                 qPrintable(refused.err));
+        QCOMPARE(refused.out, "");
+        QCOMPARE(tree(store()), before);
+    }
+
+    // Control characters from a file never reach the store's property lists or the
+    // terminal: a calendar name's become spaces, another program's title is escaped.
+    void controlCharactersAreNeverWrittenOrPrinted() {
+        QVERIFY(makeForeignStore(PropertyList::Format::Xml));
+        const std::optional<QByteArray> evil = PropertyList::toData(
+            QVariantMap{{"Title", "Other\x1b]0;owned\x07"}, {"Key", "OTHER-KEY"}},
+            PropertyList::Format::Binary);
+        QVERIFY(evil && writeFile(ql::calendarInfoPath("OTHER-1"), *evil));
+        const QString file = user("bell.ics");
+        QVERIFY(writeFile(file,
+                          calendarText({"X-WR-CALNAME:Ring\x07\x1b[2Jme\\nnow"}, {"b"}).toUtf8()));
+        const Run added = runTool({"add", file});
+        QCOMPARE(added.code, 0);
+        QVERIFY2(added.out.startsWith("Added \"Ring [2Jme now\" (key "), qPrintable(added.out));
+        const QString key = keyOf(nodes().last());
+        const QByteArray xml = fileBytes(ql::calendarInfoPath(key));
+        QVERIFY2(xml.contains("<string>Ring [2Jme now</string>"), xml.constData());
+        QVERIFY(PropertyList::dictionaryFromFile(ql::calendarInfoPath(key)));
+
+        const Run listed = runTool({"list"});
+        QCOMPARE(listed.code, 0);
+        QVERIFY2(listed.out.startsWith("Other\\x1B]0;owned\\x07\n"), qPrintable(listed.out));
+        static const QRegularExpression control(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f]"));
+        QVERIFY(!listed.out.contains(control));
+    }
+
+    // File names are bytes: one that is not UTF-8 is refused, never replaced by another
+    // name, and none is made.
+    void fileNamesThatAreNotUtf8AreRefused() {
+        const QByteArray name = QFile::encodeName(m_user->path()) + "/caf\xe9.ics";
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray text = calendarText({}, {"c"}).toUtf8();
+        QCOMPARE(::write(fd, text.constData(), size_t(text.size())), ssize_t(text.size()));
+        ::close(fd);
+        QProcess p;
+        // The name goes to the tool as the bytes it is.
+        p.start("sh", {"-c", "exec \"$0\" add \"$(printf '%s/caf\\351.ics' \"$1\")\"", tool,
+                       m_user->path()});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains("caf\\xE9.ics\" is not valid text"), qPrintable(err));
+        QVERIFY(!QFileInfo::exists(store()));
+        QCOMPARE(::access(name.constData(), F_OK), 0);
+        const QByteArray replaced = QFile::encodeName(m_user->path()) + "/caf\xef\xbf\xbd.ics";
+        QVERIFY(::access(replaced.constData(), F_OK) != 0);
+    }
+
+    // A name that begins with - follows --.
+    void namesBeginningWithADash() {
+        QVERIFY(writeFile(user("-dash.ics"), calendarText({}, {"d"}).toUtf8()));
+        const Run asOption = runTool({"add", "-dash.ics"}, m_user->path());
+        QCOMPARE(asOption.code, 2);
+        QVERIFY2(asOption.err.contains("put -- before a file name"), qPrintable(asOption.err));
+        QVERIFY(asOption.err.contains("[--] FILE.ics"));
+        const Run added = runTool({"add", "--title", "-Dash", "--", "-dash.ics"}, m_user->path());
+        QCOMPARE(added.code, 0);
+        QVERIFY(added.out.contains(user("-dash.ics")));
+        QCOMPARE(runTool({"remove", "-Dash"}).code, 2);
+        const Run removed = runTool({"remove", "--", "-Dash"});
+        QCOMPARE(removed.code, 0);
+        QCOMPARE(nodes().size(), 0);
     }
 
     // A file that does not exist yet becomes an empty calendar that takes new to-dos.

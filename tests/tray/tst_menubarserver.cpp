@@ -179,6 +179,19 @@ private slots:
             QStringLiteral("menubar-server :: addMenuExtra :: %1 is not a menu extra: its "
                            "principal class QL_Preference_PanePref is not a NSMenuExtra")
                 .arg(bundlePath(QStringLiteral("WrongClass.menu")))));
+        // A relative path is refused; a huge argument is logged cut to 200 characters.
+        QCOMPARE(CoreMenuExtraAddMenuExtra(QUrl::fromLocalFile(QStringLiteral("TestExtra.menu")), 0,
+                                           0, 0, 0),
+                 kCoreMenuExtraInvalid);
+        QTRY_VERIFY(server.log().contains(
+            QStringLiteral("menubar-server :: addMenuExtra :: TestExtra.menu is not a menu extra: "
+                           "the path is not absolute")));
+        const QString huge = QStringLiteral("/") + QString(1024 * 1024, QLatin1Char('x'));
+        QCOMPARE(CoreMenuExtraAddMenuExtra(QUrl::fromLocalFile(huge), 0, 0, 0, 0),
+                 kCoreMenuExtraInvalid);
+        QTRY_VERIFY(server.log().contains(huge.left(200) + QChar(0x2026) + " is not a menu extra"));
+        QVERIFY(!server.log().contains(huge.left(201)));
+        QCOMPARE(rememberedList(), QStringList());
         // One server per session.
         ServerProcess second(kServer);
         QVERIFY(!second.start());

@@ -253,6 +253,19 @@ private slots:
             << xml(feedWith("newVersionNumber", "soon")) << ""
             << "1.1.1" << true << 0
             << QStringList{"log: Current Version: 1.100000, Latest Version: soon", errorAlert};
+        // Values too long to be a version or an address count as missing.
+        QTest::newRow("version of 900 kB")
+            << xml(feedWith("newVersionNumber", "1.2" + QString(900 * 1024, u'0'))) << ""
+            << "1.1.1" << true << 0 << QStringList{failed, errorAlert};
+        QTest::newRow("version of 1 kB")
+            << xml(feedWith("newVersionNumber", "1.2" + QString(1021, u' '))) << ""
+            << "1.1.1" << true << 2
+            << QStringList{
+                   newer + QString(1021, u' '),
+                   QString(newVersionAlert).replace("TEXT 1.2", "TEXT 1.2" + QString(1021, u' '))};
+        QTest::newRow("download address over 2 kB")
+            << xml(feedWith("newDownloadURL", downloadPage + "?" + QString(2048, u'a'))) << ""
+            << "1.1.1" << true << 0 << QStringList{newer, errorAlert};
         QTest::newRow("address not a text")
             << xml(feedWith("newDownloadURL", QVariantList{downloadPage})) << ""
             << "1.1.1" << true << 0 << QStringList{newer, errorAlert};

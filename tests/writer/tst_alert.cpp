@@ -5,8 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 
@@ -24,6 +26,9 @@ struct SeenWindow {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     bool onMainThread = false;
+    // What each label of the window shows, and whether it takes it as markup.
+    QStringList labels;
+    bool anyMarkup = false;
 };
 
 // Waits for the alert window, notes what it shows and clicks the button at index
@@ -40,6 +45,13 @@ void answerWindowWith(int index, SeenWindow& seen) {
         seen.text = box->text();
         seen.informativeText = box->informativeText();
         seen.icon = box->icon();
+        for (const QLabel* label : box->findChildren<QLabel*>()) {
+            if (label->text().isEmpty())
+                continue;
+            seen.labels.append(label->text());
+            seen.anyMarkup = seen.anyMarkup || label->textFormat() != Qt::PlainText ||
+                             label->openExternalLinks();
+        }
         seen.onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         const QList<QAbstractButton*> buttons = box->buttons();
         for (QAbstractButton* b : buttons)
@@ -95,6 +107,30 @@ private slots:
         QCOMPARE(seen.informativeText, QStringLiteral("Message"));
         QCOMPARE(int(seen.icon), icon);
         QCOMPARE(seen.buttons.size(), qMax<qsizetype>(buttons.size(), 1));
+    }
+
+    // A feed's or a file's text in an alert is shown as it is: no bold, no picture, no
+    // link that opens a local file.
+    void textIsNeverMarkup() {
+        const QString title = QStringLiteral("<b>Version 9</b>");
+        const QString message =
+            QStringLiteral("<a href=\"file:///etc/passwd\">notes</a> <img src=\"x.png\">");
+        SeenWindow seen;
+        answerWindowWith(0, seen);
+        platform::runModalAlert(Alert{AlertStyle::Informational, title, message, {"First"}});
+        QVERIFY(!seen.anyMarkup);
+        QVERIFY2(seen.labels.contains(title), qPrintable(seen.labels.join('|')));
+        QVERIFY2(seen.labels.contains(message), qPrintable(seen.labels.join('|')));
+    }
+
+    void toolTipsShowTextAsItIs() {
+        QCOMPARE(platform::plainTextToolTip("Work & home"), QStringLiteral("Work & home"));
+        const QString markup = QStringLiteral("<b>bold</b>\n<img src=\"x\">");
+        const QString tip = platform::plainTextToolTip(markup);
+        QVERIFY(Qt::mightBeRichText(tip));
+        QTextDocument shown;
+        shown.setHtml(tip);
+        QCOMPARE(shown.toPlainText(), markup);
     }
 
     void callFromAnotherThreadRunsOnTheMainThreadAndWaits() {

@@ -16,6 +16,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -46,6 +47,10 @@ QString storeFolder() {
 
 QString calendarFolder(const QString& sourceKey) {
     return storeFolder() + QStringLiteral("/Sources/") + sourceKey + QStringLiteral(".calendar");
+}
+
+bool isControl(QChar c) {
+    return c.category() == QChar::Other_Control;
 }
 
 std::optional<QString> stringValue(const QVariantMap& map, const QString& key) {
@@ -321,7 +326,11 @@ std::optional<QString> calendarName(const QString& text) {
     if (!match.hasMatch())
         return std::nullopt;
     QString value = QL_ToDo::convertFromEscapedString(match.captured(2).trimmed()).value_or("");
-    value.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    // Control characters (line breaks, escapes) have no place in a title: no property-list
+    // parser reads them back, and a terminal would act on them.
+    for (QChar& c : value)
+        if (isControl(c))
+            c = QLatin1Char(' ');
     value = value.simplified();
     if (value.isEmpty())
         return std::nullopt;
@@ -360,12 +369,25 @@ bool removeCalendarFolder(const QString& folder) {
 }
 
 int refuse(QTextStream& err, const QString& message) {
-    err << "quillo-store: " << message << "; nothing was changed.\n";
+    err << "quillo-store: " << printable(message) << "; nothing was changed.\n";
     err.flush();
     return 1;
 }
 
 } // namespace
+
+QString printable(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (isControl(c)) // all of them below U+0100
+            shown += QStringLiteral("\\x") +
+                     QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
 
 QString shellQuoted(const QString& text) {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
@@ -380,6 +402,9 @@ int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
     const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
     if (options.title && options.title->trimmed().isEmpty())
         return refuse(err, QStringLiteral("the title must not be empty"));
+    if (options.title && std::any_of(options.title->cbegin(), options.title->cend(), isControl))
+        return refuse(err, QStringLiteral("the title must not contain control characters (such "
+                                          "as line breaks or tabs)"));
     std::optional<QString> color;
     if (options.color) {
         static const QRegularExpression hex(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
@@ -493,10 +518,10 @@ int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
         return refuse(err, error);
     }
     if (!QFileInfo(QFileInfo(resolved).absolutePath()).isWritable())
-        out << "Note: the folder of " << resolved
+        out << "Note: the folder of " << printable(resolved)
             << " is not writable, so Quillo can show these to-dos but cannot save changes.\n";
-    out << "Added \"" << title << "\" (key " << key << "): Quillo reads and writes " << file
-        << (exists ? "" : " (created as an empty calendar)") << ".\n";
+    out << "Added \"" << printable(title) << "\" (key " << key << "): Quillo reads and writes "
+        << printable(file) << (exists ? "" : " (created as an empty calendar)") << ".\n";
     return 0;
 }
 
@@ -526,9 +551,9 @@ int list(QTextStream& out, QTextStream& err) {
         QString why;
         const std::optional<QString> text =
             dataInfo.exists() ? readCalendarFile(data, why) : std::nullopt;
-        out << calendar.title.value_or(QStringLiteral("(untitled)")) << "\n"
+        out << printable(calendar.title.value_or(QStringLiteral("(untitled)"))) << "\n"
             << "    key:    " << calendar.sourceKey << "\n"
-            << "    file:   " << fileText << "\n"
+            << "    file:   " << printable(fileText) << "\n"
             << "    to-dos: " << (text ? QString::number(countToDos(*text)) : QStringLiteral("-"))
             << "\n"
             << "    shown:  " << (calendar.shown ? "yes" : "no") << "\n";
@@ -571,6 +596,15 @@ int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err) {
                                           "in an adopted file; remove it with the program that "
                                           "made it")
                                .arg(calendar.title.value_or(calendar.sourceKey), data.filePath()));
+    // Only a calendar whose data is a link this tool made (or a folder it adopted) is
+    // ours to remove. Anything else, such as a subscription without a data file, belongs
+    // to the program that made it, and so do its Info.plist and address.
+    const QFileInfo items(calendarFolder(calendar.sourceKey) + QStringLiteral("/items"));
+    if (!data.isSymLink() && !items.isSymLink())
+        return refuse(err, QStringLiteral("\"%1\" has no file adopted by quillo-store (it may "
+                                          "be a subscription or a calendar of another program); "
+                                          "remove it with the program that made it")
+                               .arg(calendar.title.value_or(calendar.sourceKey)));
 
     const bool removed = updateNodeList(
         [&calendar](QVariantMap& root, QString&) {
@@ -585,13 +619,13 @@ int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err) {
     const QString folder = calendarFolder(calendar.sourceKey);
     if (QFileInfo(folder).isDir() && !QFileInfo(folder).isSymLink() &&
         !removeCalendarFolder(folder))
-        err << "quillo-store: the calendar is gone from the store; its folder " << folder
+        err << "quillo-store: the calendar is gone from the store; its folder " << printable(folder)
             << " holds other files and was left in place.\n";
-    out << "Removed \"" << calendar.title.value_or(calendar.sourceKey) << "\" (key "
+    out << "Removed \"" << printable(calendar.title.value_or(calendar.sourceKey)) << "\" (key "
         << calendar.sourceKey << ")"
         << (linkTarget.isEmpty()
                 ? QStringLiteral(".")
-                : QStringLiteral("; its file %1 is left as it is.").arg(linkTarget))
+                : QStringLiteral("; its file %1 is left as it is.").arg(printable(linkTarget)))
         << "\n";
     return 0;
 }
@@ -640,12 +674,13 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
         QString why;
         const std::optional<QString> text = readCalendarFile(candidate.path, why);
         if (!text) {
-            out << "Skipped " << candidate.path << " (" << candidate.program << "): it " << why
-                << ".\n";
+            out << "Skipped " << printable(candidate.path) << " (" << candidate.program << "): it "
+                << why << ".\n";
             continue;
         }
         if (const std::optional<QString> already = adoptedAs(calendars, resolved)) {
-            out << "Already in the store: " << candidate.path << " as " << *already << ".\n";
+            out << "Already in the store: " << printable(candidate.path) << " as "
+                << printable(*already) << ".\n";
             continue;
         }
         ++found;
@@ -656,14 +691,17 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
             options.title = candidate.title;
         const int toDos = countToDos(*text);
         out << "Found the tasks of " << candidate.program << " (" << toDos
-            << (toDos == 1 ? " to-do" : " to-dos") << ") in " << candidate.path << "\n";
+            << (toDos == 1 ? " to-do" : " to-dos") << ") in " << printable(candidate.path) << "\n";
         if (adopt) {
             out.flush();
             if (add(options, out, err) != 0)
                 ++failed;
         } else {
-            out << "    " << shellQuoted(program) << " add " << shellQuoted(options.file)
-                << (options.title ? " --title " + shellQuoted(*options.title) : QString()) << "\n";
+            out << "    " << printable(shellQuoted(program)) << " add "
+                << printable(shellQuoted(options.file))
+                << (options.title ? " --title " + printable(shellQuoted(*options.title))
+                                  : QString())
+                << "\n";
         }
     }
     if (found == 0)

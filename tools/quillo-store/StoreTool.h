@@ -34,6 +34,10 @@ int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err);
 // adopts them. program is how the user calls this tool, for the printed commands.
 int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& err);
 
+// The text with every control character written as an escape (\x1B, \u0085), so that
+// nothing printed from a file acts on the terminal.
+QString printable(const QString& text);
+
 // The text quoted for a POSIX shell, when it needs quoting.
 QString shellQuoted(const QString& text);
 

@@ -100,6 +100,11 @@ def main():
     store("hidden", [("hidden", "Hidden", OWN, ics(todo("x1", "Never shown")).encode())],
           [node("hidden", Selection=0)])
     store("events", [("events", "Events", OWN, ics(event("ev1")).encode())], [node("events")])
+    # Only completed to-dos: hiding them leaves nothing to list.
+    store("done", [("done", "Done", OWN,
+                    ics(todo("d1", "Filed", "COMPLETED:20070101T000000Z", "STATUS:COMPLETED"),
+                        todo("d2", "Sent", "COMPLETED:20070114T090000Z")).encode())],
+          [node("done")])
     store("subscribed", [("holidays", "Holidays", SUBSCRIBED, ics(todo("s1", "Feast")).encode())],
           [node("holidays")])
     # Calendars without a data file count as none.
