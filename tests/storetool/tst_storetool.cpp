@@ -13,11 +13,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -88,6 +90,8 @@ QStringList tree(const QString& root) {
             lines << name + " -> " + info.symLinkTarget();
         else if (info.isDir())
             lines << name + "/";
+        else if (!info.isFile()) // a FIFO: opening it would wait for a writer
+            lines << name + " (special)";
         else
             lines << QStringLiteral("%1 %2 %3")
                          .arg(name,
@@ -312,8 +316,10 @@ private slots:
                                    << QStringList() << "is not UTF-8 text";
         QTest::newRow("not a calendar") << "notes.ics" << QByteArray("shopping: milk\n")
                                         << QStringList() << "no BEGIN:VCALENDAR";
-        QTest::newRow("a folder") << "folder.ics" << QByteArray() << QStringList()
-                                  << "not a regular file";
+        // A folder is a folder calendar, but not one inside the store.
+        QTest::newRow("a folder inside the store")
+            << "@store/Sources/OTHER-1.calendar" << QByteArray() << QStringList()
+            << "inside the calendar store";
         // The writer's rule: a calendar it cannot write is not adopted.
         QTest::newRow("calendar line after other text")
             << "late.ics" << QByteArray("X-NOTE:hello\r\nBEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n")
@@ -555,6 +561,118 @@ private slots:
         const QString listed = runTool({"list"}).out;
         QVERIFY(listed.contains("Personal\n") && listed.contains("Home tasks\n"));
         QCOMPARE(nodes().size(), 2);
+    }
+
+    // A folder of one-object files is one calendar: titled and coloured by its own files
+    // unless told otherwise, recorded so that readers of data files pass it over, listed,
+    // and removed without its folder or files.
+    void adoptListAndRemoveFolder() {
+        const QString folder = user("calendars/personal");
+        QVERIFY(writeFile(folder + "/a.ics", calendarText({}, {"a"}).toUtf8()));
+        QVERIFY(writeFile(folder + "/b.ics", calendarText({}, {"b"}).toUtf8()));
+        QVERIFY(writeFile(folder + "/displayname", "Personal tasks\n"));
+        QVERIFY(writeFile(folder + "/color", "#aa5500\n"));
+        const QStringList before = tree(m_user->path());
+
+        const Run added = runTool({"add", folder});
+        QCOMPARE(added.err, "");
+        QCOMPARE(added.code, 0);
+        QVERIFY2(added.out.contains("Added \"Personal tasks\"") && added.out.contains("2 files"),
+                 qPrintable(added.out));
+        const QVariantList list = nodes();
+        QCOMPARE(list.size(), 1);
+        const QString key = keyOf(list.at(0));
+        QCOMPARE(list.at(0).toMap().value("Type"), QVariant("org.quillo.sources.folder"));
+        QCOMPARE(list.at(0).toMap().value("ThemeColor"), QVariant("#AA5500FF"));
+        QCOMPARE(PropertyList::dictionaryFromFile(ql::calendarInfoPath(key))
+                     .value_or(QVariantMap())
+                     .value("Type"),
+                 QVariant("org.quillo.sources.folder"));
+        QCOMPARE(QFileInfo(ql::calendarItemsPath(key)).symLinkTarget(), folder);
+        QVERIFY(!QFileInfo::exists(ql::calendarDataPath(key)));
+        QCOMPARE(tree(m_user->path()), before);
+
+        const Run listed = runTool({"list"});
+        QVERIFY2(listed.out.contains("Personal tasks\n    key:    " + key +
+                                     "\n    folder: " + folder + "  (2 files)\n    to-dos: 2\n"),
+                 qPrintable(listed.out));
+        const Run again = runTool({"add", folder, "--title", "Other"});
+        QCOMPARE(again.code, 1);
+        QVERIFY(again.err.contains("already in the store"));
+
+        const Run removed = runTool({"remove", "Personal tasks"});
+        QCOMPARE(removed.code, 0);
+        QVERIFY(removed.out.contains("its folder " + folder + " is left as it is"));
+        QCOMPARE(nodes().size(), 0);
+        QVERIFY(!QFileInfo::exists(ql::calendarInfoPath(key)));
+        QCOMPARE(tree(m_user->path()), before);
+    }
+
+    // Neither a file nor a folder, or a pattern the shell did not expand: refused, and
+    // nothing is created.
+    void refusedPaths_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a quoted glob") << "todos/*.ics" << QStringList() << "looks like a pattern";
+        QTest::newRow("a FIFO") << "pipe.ics" << QStringList()
+                                << "neither a regular file nor a folder";
+        QTest::newRow("extension for a file")
+            << "file.ics" << QStringList{"--extension", ".ics"} << "is not a folder";
+        QTest::newRow("an odd extension")
+            << "todos" << QStringList{"--extension", "../x"} << "is not of the form .ics";
+    }
+
+    void refusedPaths() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, options);
+        QFETCH(QString, message);
+        QVERIFY(QDir().mkpath(user("todos")));
+        QVERIFY(writeFile(user("file.ics"), calendarText({}, {"f"}).toUtf8()));
+        QVERIFY(::mkfifo(QFile::encodeName(user("pipe.ics")).constData(), 0600) == 0);
+        const QStringList before = tree(m_user->path());
+        const Run run = runTool(QStringList{"add", user(name)} + options);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(tree(m_user->path()), before);
+        QVERIFY(!QFileInfo::exists(ql::nodesPath()));
+    }
+
+    // The folders that vdirsyncer's filesystem storages and todoman are set up with,
+    // each with the exact command that adopts it.
+    void discoverConfiguredFolders() {
+        const QString config = user("config");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+        const auto unset = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+        QVERIFY(writeFile(config + "/vdirsyncer/config",
+                          QStringLiteral("[general]\nstatus_path = \"~/.vdirsyncer/status/\"\n"
+                                         "[storage local]\ntype = \"filesystem\"\npath = \"%1\"\n"
+                                         "fileext = \".vcs\"\n[storage remote]\ntype = \"caldav\"\n"
+                                         "url = \"http://127.0.0.1:1/\"\npath = \"%2\"\n")
+                              .arg(user("synced"), user("not-this"))
+                              .toUtf8()));
+        QVERIFY(writeFile(user("synced/work/w.vcs"), calendarText({}, {"w"}).toUtf8()));
+        QVERIFY(writeFile(user("not-this/x/x.ics"), calendarText({}, {"x"}).toUtf8()));
+        QVERIFY(writeFile(config + "/todoman/config.py",
+                          QStringLiteral("path = \"%1/*\"\n").arg(user("todoman")).toUtf8()));
+        QVERIFY(writeFile(user("todoman/home/h.ics"), calendarText({}, {"h1", "h2"}).toUtf8()));
+
+        const Run offered = runTool({"discover"});
+        QCOMPARE(offered.code, 0);
+        QVERIFY2(offered.out.contains("a calendar folder of vdirsyncer (1 to-do) in " +
+                                      user("synced/work") + "\n    " + tool + " add " +
+                                      user("synced/work") + " --extension .vcs\n"),
+                 qPrintable(offered.out));
+        QVERIFY(offered.out.contains("a calendar folder of todoman (2 to-dos) in " +
+                                     user("todoman/home") + "\n    " + tool + " add " +
+                                     user("todoman/home") + "\n"));
+        QVERIFY(!offered.out.contains("not-this"));
+        QVERIFY(!QFileInfo::exists(ql::nodesPath()));
+
+        QCOMPARE(runTool({"discover", "--adopt"}).code, 0);
+        QCOMPARE(nodes().size(), 2);
+        QVERIFY(
+            runTool({"discover"}).out.contains("Already in the store: " + user("todoman/home")));
     }
 
     // Programs adding at the same moment, the store not there yet: every node arrives.

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
+#include <glob.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <vector>
@@ -195,7 +196,12 @@ struct StoreCalendar {
     std::optional<QString> key;
     std::optional<QString> title;
     bool shown = true;
+    bool folder = false; // a folder of one-object files, not a data file
 };
+
+bool isCalendarNode(const std::optional<QString>& type) {
+    return type == sourceNodeType || type == ql::folderCalendarType;
+}
 
 void collectCalendars(const QVariantList& list, std::vector<StoreCalendar>& out) {
     for (const QVariant& entry : list) {
@@ -208,10 +214,11 @@ void collectCalendars(const QVariantList& list, std::vector<StoreCalendar>& out)
             continue;
         }
         const std::optional<QString> sourceKey = stringValue(node, QStringLiteral("SourceKey"));
-        if (type != sourceNodeType || !sourceKey || !ql::isSafeSourceKey(*sourceKey))
+        if (!isCalendarNode(type) || !sourceKey || !ql::isSafeSourceKey(*sourceKey))
             continue;
         StoreCalendar calendar;
         calendar.sourceKey = *sourceKey;
+        calendar.folder = type == ql::folderCalendarType;
         const auto selection = node.constFind(QStringLiteral("Selection"));
         calendar.shown = selection == node.cend() || !selection->canConvert<double>() ||
                          selection->toDouble() != 0.0;
@@ -236,7 +243,7 @@ int removeNodes(QVariantList& list, const QString& sourceKey) {
         if (list.at(i).typeId() != QMetaType::QVariantMap)
             continue;
         QVariantMap node = list.at(i).toMap();
-        if (stringValue(node, QStringLiteral("Type")) == sourceNodeType &&
+        if (isCalendarNode(stringValue(node, QStringLiteral("Type"))) &&
             stringValue(node, QStringLiteral("SourceKey")) == sourceKey) {
             list.removeAt(i);
             ++removed;
@@ -341,7 +348,8 @@ std::optional<QString> calendarName(const QString& text) {
 std::optional<QString> adoptedAs(const std::vector<StoreCalendar>& calendars,
                                  const QString& resolved) {
     for (const StoreCalendar& calendar : calendars) {
-        const QFileInfo data(ql::calendarDataPath(calendar.sourceKey));
+        const QFileInfo data(calendar.folder ? ql::calendarItemsPath(calendar.sourceKey)
+                                             : ql::calendarDataPath(calendar.sourceKey));
         if (data.exists() && data.canonicalFilePath() == resolved)
             return calendar.title.value_or(calendar.sourceKey) + QStringLiteral(" (key ") +
                    calendar.sourceKey + QLatin1Char(')');
@@ -358,7 +366,7 @@ const QByteArray emptyCalendar = "BEGIN:VCALENDAR\r\n"
 // user's file; a link is removed, never followed), then the folder if nothing else is
 // in it. Anything else there is left alone.
 bool removeCalendarFolder(const QString& folder) {
-    for (const char* name : {"Info.plist", "corestorage.ics"}) {
+    for (const char* name : {"Info.plist", "corestorage.ics", "items"}) {
         const QString path = folder + QLatin1Char('/') + QLatin1String(name);
         const QFileInfo entry(path);
         if ((entry.isSymLink() || entry.isFile()) &&
@@ -372,6 +380,189 @@ int refuse(QTextStream& err, const QString& message) {
     err << "quillo-store: " << printable(message) << "; nothing was changed.\n";
     err.flush();
     return 1;
+}
+
+// ---- Folders of one-object files (vdir) --------------------------------------------------
+
+// The item files of a folder: visible regular files with the extension.
+QStringList folderItems(const QString& folder, const QString& extension) {
+    QStringList items;
+    for (const QFileInfo& entry :
+         QDir(folder).entryInfoList({QLatin1Char('*') + extension}, QDir::Files, QDir::Name)) {
+        if (!entry.fileName().startsWith(QLatin1Char('.')))
+            items << entry.filePath();
+    }
+    return items;
+}
+
+int countFolderToDos(const QString& folder, const QString& extension) {
+    int count = 0;
+    for (const QString& item : folderItems(folder, extension)) {
+        QString why;
+        if (const std::optional<QString> text = readCalendarFile(item, why))
+            count += countToDos(*text);
+    }
+    return count;
+}
+
+// The first line of a small text file a sync tool keeps beside the items (displayname,
+// color); nothing when there is none or it holds nothing usable.
+std::optional<QString> folderMetadata(const QString& folder, const char* name) {
+    const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() > 4096)
+        return std::nullopt;
+    const std::optional<QString> text = platform::readUtf8File(path);
+    if (!text)
+        return std::nullopt;
+    QString line = text->section(QLatin1Char('\n'), 0, 0);
+    for (QChar& c : line)
+        if (isControl(c))
+            c = QLatin1Char(' ');
+    line = line.simplified();
+    if (line.isEmpty())
+        return std::nullopt;
+    return line;
+}
+
+// A colour file's "#RRGGBB" or "#RRGGBBAA" as the node's "#RRGGBBAA".
+std::optional<QString> folderColor(const QString& folder) {
+    const std::optional<QString> text = folderMetadata(folder, "color");
+    static const QRegularExpression hex(QStringLiteral("^#([0-9A-Fa-f]{6})([0-9A-Fa-f]{2})?$"));
+    const QRegularExpressionMatch match = hex.match(text.value_or(QString()));
+    if (!match.hasMatch())
+        return std::nullopt;
+    return QLatin1Char('#') + match.captured(1).toUpper() +
+           (match.captured(2).isEmpty() ? QStringLiteral("FF") : match.captured(2).toUpper());
+}
+
+// A folder of one-object files that a sync or to-do tool is set up with.
+struct FolderCandidate {
+    QString path;
+    QString program;
+    QString extension;
+};
+
+// The folders a shell pattern (with ~) names.
+QStringList globbedFolders(const QString& pattern) {
+    QStringList folders;
+    glob_t found{};
+    if (::glob(QFile::encodeName(pattern).constData(), GLOB_TILDE | GLOB_ONLYDIR | GLOB_MARK,
+               nullptr, &found) == 0) {
+        for (size_t i = 0; i < found.gl_pathc; ++i) {
+            const QString path = QDir::cleanPath(QFile::decodeName(found.gl_pathv[i]));
+            if (QFileInfo(path).isDir())
+                folders << path;
+        }
+    }
+    ::globfree(&found);
+    return folders;
+}
+
+// A value as the configuration files write it: in quotes or bare, ~ for the home folder.
+QString configValue(QString value) {
+    value = value.trimmed();
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+        value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    return value;
+}
+
+QString configHome() {
+    const QString set = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return set.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : set;
+}
+
+// The folders vdirsyncer's filesystem storages, todoman and khal are configured with,
+// and the places they keep calendars by default. A storage's path holds one folder per
+// synced collection, or is one itself.
+std::vector<FolderCandidate> configuredFolders() {
+    std::vector<FolderCandidate> candidates;
+    auto addFolder = [&](const QString& folder, const QString& program, const QString& ext) {
+        for (const FolderCandidate& c : candidates)
+            if (QFileInfo(c.path).canonicalFilePath() == QFileInfo(folder).canonicalFilePath())
+                return;
+        candidates.push_back({folder, program, ext});
+    };
+    static const QRegularExpression keyValue(
+        QStringLiteral("^\\s*([A-Za-z_]+)\\s*=\\s*(.+?)\\s*$"));
+    static const QRegularExpression section(QStringLiteral("^\\s*\\[+\\s*([^\\]]*?)\\s*\\]+\\s*$"));
+    auto lines = [](const QString& path) {
+        const std::optional<QString> text =
+            QFileInfo(path).isFile() && QFileInfo(path).size() < 1 << 20
+                ? platform::readUtf8File(path)
+                : std::nullopt;
+        return text ? text->split(QLatin1Char('\n')) : QStringList();
+    };
+
+    // vdirsyncer: [storage NAME] sections of type "filesystem".
+    for (const QString& config : {configHome() + QStringLiteral("/vdirsyncer/config"),
+                                  QDir::homePath() + QStringLiteral("/.vdirsyncer/config")}) {
+        struct Storage {
+            bool filesystem = false;
+            QString path;
+            QString extension;
+        };
+        std::vector<Storage> storages;
+        bool inStorage = false;
+        for (const QString& line : lines(config)) {
+            if (const QRegularExpressionMatch m = section.match(line); m.hasMatch()) {
+                inStorage = m.captured(1).startsWith(QLatin1String("storage "));
+                if (inStorage)
+                    storages.emplace_back();
+                continue;
+            }
+            const QRegularExpressionMatch m = keyValue.match(line);
+            if (!inStorage || !m.hasMatch())
+                continue;
+            const QString value = configValue(m.captured(2));
+            if (m.captured(1) == QLatin1String("type"))
+                storages.back().filesystem = value == QLatin1String("filesystem");
+            else if (m.captured(1) == QLatin1String("path"))
+                storages.back().path = value;
+            else if (m.captured(1) == QLatin1String("fileext"))
+                storages.back().extension = value;
+        }
+        for (const Storage& storage : storages) {
+            if (!storage.filesystem || storage.path.isEmpty())
+                continue;
+            const QString extension = storage.extension.isEmpty()
+                                          ? ql::defaultItemExtension.toString()
+                                          : storage.extension;
+            for (const QString& root : globbedFolders(storage.path)) {
+                if (!folderItems(root, extension).isEmpty())
+                    addFolder(root, QStringLiteral("vdirsyncer"), extension);
+                for (const QFileInfo& sub :
+                     QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+                    addFolder(sub.filePath(), QStringLiteral("vdirsyncer"), extension);
+            }
+        }
+    }
+    // todoman (config.py, or the older config) and khal: path values, globs allowed.
+    const struct {
+        QString config;
+        QString program;
+    } tools[] = {
+        {configHome() + QStringLiteral("/todoman/config.py"), QStringLiteral("todoman")},
+        {configHome() + QStringLiteral("/todoman/todoman.conf"), QStringLiteral("todoman")},
+        {configHome() + QStringLiteral("/khal/config"), QStringLiteral("khal")}};
+    for (const auto& tool : tools) {
+        for (const QString& line : lines(tool.config)) {
+            const QRegularExpressionMatch m = keyValue.match(line);
+            if (m.hasMatch() && m.captured(1) == QLatin1String("path"))
+                for (const QString& folder : globbedFolders(configValue(m.captured(2))))
+                    addFolder(folder, tool.program, ql::defaultItemExtension.toString());
+        }
+    }
+    for (const QString& pattern :
+         {QStringLiteral("~/.local/share/todoman/*"), QStringLiteral("~/.local/share/calendars/*")})
+        for (const QString& folder : globbedFolders(pattern))
+            addFolder(folder, QStringLiteral("todoman"), ql::defaultItemExtension.toString());
+    return candidates;
+}
+
+bool hasGlobCharacters(const QString& path) {
+    return path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?')) ||
+           path.contains(QLatin1Char('['));
 }
 
 } // namespace
@@ -398,6 +589,107 @@ QString shellQuoted(const QString& text) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+namespace {
+
+// Adopts a folder of one-object files (as sync tools keep calendars) as one calendar:
+// its folder in the store holds the description and a link "items" to the folder, and
+// its node is of the folder type, which readers of data files pass over.
+int addFolder(const QString& folder, const AddOptions& options, std::optional<QString> color,
+              QTextStream& out, QTextStream& err) {
+    const QString resolved = resolvedPath(folder);
+    if (resolved.isEmpty())
+        return refuse(err, QStringLiteral("%1 cannot be found").arg(folder));
+    if (isInsideStore(resolved))
+        return refuse(err, QStringLiteral("%1 lies inside the calendar store %2; adopt a folder "
+                                          "kept elsewhere")
+                               .arg(folder, storeFolder()));
+    const QString extension = options.extension.value_or(ql::defaultItemExtension.toString());
+    static const QRegularExpression plainExtension(QStringLiteral("^\\.[A-Za-z0-9]{1,16}$"));
+    if (!plainExtension.match(extension).hasMatch())
+        return refuse(
+            err, QStringLiteral("the extension \"%1\" is not of the form .ics").arg(extension));
+    if (!QFileInfo(resolved).isReadable() || !QFileInfo(resolved).isExecutable())
+        return refuse(err, QStringLiteral("the folder %1 cannot be read").arg(folder));
+    const QString title =
+        options.title
+            ? options.title->trimmed()
+            : folderMetadata(resolved, "displayname").value_or(QFileInfo(resolved).fileName());
+    if (title.isEmpty())
+        return refuse(err, QStringLiteral("the title must not be empty"));
+    if (!color)
+        color = folderColor(resolved);
+
+    QString error;
+    const std::optional<NodeList> nodes = readNodeList(error);
+    if (!nodes)
+        return refuse(err, error);
+    const std::vector<StoreCalendar> calendars = calendarsOf(nodes->root);
+    if (const std::optional<QString> already = adoptedAs(calendars, resolved))
+        return refuse(err,
+                      QStringLiteral("%1 is already in the store as %2").arg(folder, *already));
+    for (const StoreCalendar& calendar : calendars) {
+        if (calendar.title == title)
+            return refuse(err, QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
+                                              "choose another title with --title")
+                                   .arg(title, calendar.sourceKey));
+    }
+    if (!color)
+        color = QString::fromLatin1(palette[calendars.size() % std::size(palette)]) +
+                QStringLiteral("FF");
+
+    const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString calendarPath = calendarFolder(key);
+    QVariantMap infoDict{{QStringLiteral("Key"), key},
+                         {QStringLiteral("Title"), title},
+                         {QStringLiteral("Type"), ql::folderCalendarType.toString()}};
+    if (extension != ql::defaultItemExtension)
+        infoDict.insert(QStringLiteral("FileExtension"), extension);
+    const std::optional<QByteArray> infoBytes = PropertyList::toData(QVariant(infoDict));
+    if (!QDir().mkpath(calendarPath) || !infoBytes ||
+        platform::replaceFileAtomically(ql::calendarInfoPath(key), *infoBytes, std::nullopt) !=
+            platform::AtomicReplaceResult::Replaced ||
+        !QFile::link(resolved, ql::calendarItemsPath(key))) {
+        removeCalendarFolder(calendarPath);
+        return refuse(err,
+                      QStringLiteral("the calendar folder %1 cannot be written").arg(calendarPath));
+    }
+    const QVariantMap node{{QStringLiteral("Type"), ql::folderCalendarType.toString()},
+                           {QStringLiteral("SourceKey"), key},
+                           {QStringLiteral("Key"), key},
+                           {QStringLiteral("Selection"), 1},
+                           {QStringLiteral("ThemeColor"), *color}};
+    const bool added = updateNodeList(
+        [&](QVariantMap& root, QString& why) {
+            for (const StoreCalendar& calendar : calendarsOf(root)) {
+                if (calendar.sourceKey != key && calendar.title == title) {
+                    why = QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
+                                         "choose another title with --title")
+                              .arg(title, calendar.sourceKey);
+                    return false;
+                }
+            }
+            QVariantList list = root.value(QStringLiteral("List")).toList();
+            list.append(node);
+            root.insert(QStringLiteral("List"), list);
+            return true;
+        },
+        error);
+    if (!added) {
+        removeCalendarFolder(calendarPath);
+        return refuse(err, error);
+    }
+    const int items = int(folderItems(resolved, extension).size());
+    if (!QFileInfo(resolved).isWritable())
+        out << "Note: the folder " << printable(resolved)
+            << " is not writable, so Quillo can show these to-dos but cannot save changes.\n";
+    out << "Added \"" << printable(title) << "\" (key " << key << "): Quillo reads and writes the "
+        << items << (items == 1 ? " file" : " files") << " of the folder " << printable(resolved)
+        << " (one to-do per file; a new to-do is a new file).\n";
+    return 0;
+}
+
+} // namespace
+
 int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
     const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
     if (options.title && options.title->trimmed().isEmpty())
@@ -415,9 +707,23 @@ int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
         color = options.color->toUpper() + QStringLiteral("FF");
     }
 
-    // The file: an existing calendar, or a new one in an existing folder.
+    // The file: an existing calendar, or a new one in an existing folder; or a folder of
+    // one-object files.
     const QFileInfo info(file);
     const bool exists = info.exists();
+    if (exists && info.isDir())
+        return addFolder(file, options, color, out, err);
+    if (exists && !info.isFile())
+        return refuse(err, QStringLiteral("%1 is neither a regular file nor a folder").arg(file));
+    if (!exists && hasGlobCharacters(info.fileName()))
+        return refuse(err, QStringLiteral("%1 does not exist and looks like a pattern; name one "
+                                          "calendar file, or the folder that holds the .ics "
+                                          "files of a synced calendar")
+                               .arg(file));
+    if (options.extension)
+        return refuse(err, QStringLiteral("--extension is for a folder of .ics files; %1 is not "
+                                          "a folder")
+                               .arg(file));
     if (!exists && info.isSymLink())
         return refuse(err, QStringLiteral("%1 is a link to nothing").arg(file));
     if (!exists && !info.absoluteDir().exists())
@@ -539,6 +845,29 @@ int list(QTextStream& out, QTextStream& err) {
     if (calendars.empty())
         out << "The store at " << storeFolder() << " has no calendars.\n";
     for (const StoreCalendar& calendar : calendars) {
+        if (calendar.folder) {
+            const QFileInfo items(ql::calendarItemsPath(calendar.sourceKey));
+            const QString target = items.isSymLink() ? items.symLinkTarget() : items.filePath();
+            const QString extension = stringValue(PropertyList::dictionaryFromFile(
+                                                      ql::calendarInfoPath(calendar.sourceKey))
+                                                      .value_or(QVariantMap()),
+                                                  QStringLiteral("FileExtension"))
+                                          .value_or(ql::defaultItemExtension.toString());
+            const bool present = items.isDir();
+            out << printable(calendar.title.value_or(QStringLiteral("(untitled)"))) << "\n"
+                << "    key:    " << calendar.sourceKey << "\n"
+                << "    folder: " << printable(target)
+                << (present ? QStringLiteral("  (%1 files)")
+                                  .arg(folderItems(items.filePath(), extension).size())
+                            : QStringLiteral("  (missing)"))
+                << "\n"
+                << "    to-dos: "
+                << (present ? QString::number(countFolderToDos(items.filePath(), extension))
+                            : QStringLiteral("-"))
+                << "\n"
+                << "    shown:  " << (calendar.shown ? "yes" : "no") << "\n";
+            continue;
+        }
         const QString data = ql::calendarDataPath(calendar.sourceKey);
         const QFileInfo dataInfo(data);
         QString fileText;
@@ -588,7 +917,10 @@ int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err) {
     }
     const StoreCalendar& calendar = matches.front();
     const QFileInfo data(ql::calendarDataPath(calendar.sourceKey));
-    const QString linkTarget = data.isSymLink() ? data.symLinkTarget() : QString();
+    const QFileInfo itemsLink(ql::calendarItemsPath(calendar.sourceKey));
+    const QString linkTarget = data.isSymLink()        ? data.symLinkTarget()
+                               : itemsLink.isSymLink() ? itemsLink.symLinkTarget()
+                                                       : QString();
     // A calendar whose data lives in the store itself belongs to the program that made
     // it; removing its folder would delete the user's to-dos.
     if (data.exists() && !data.isSymLink())
@@ -623,9 +955,11 @@ int remove(const QString& keyOrTitle, QTextStream& out, QTextStream& err) {
             << " holds other files and was left in place.\n";
     out << "Removed \"" << printable(calendar.title.value_or(calendar.sourceKey)) << "\" (key "
         << calendar.sourceKey << ")"
-        << (linkTarget.isEmpty()
-                ? QStringLiteral(".")
-                : QStringLiteral("; its file %1 is left as it is.").arg(printable(linkTarget)))
+        << (linkTarget.isEmpty() ? QStringLiteral(".")
+                                 : QStringLiteral("; its %1 %2 is left as it is.")
+                                       .arg(itemsLink.isSymLink() ? QStringLiteral("folder")
+                                                                  : QStringLiteral("file"),
+                                            printable(linkTarget)))
         << "\n";
     return 0;
 }
@@ -704,10 +1038,40 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
                 << "\n";
         }
     }
+    for (const FolderCandidate& candidate : configuredFolders()) {
+        const QString resolved = resolvedPath(candidate.path);
+        if (seen.contains(resolved))
+            continue;
+        seen << resolved;
+        if (const std::optional<QString> already = adoptedAs(calendars, resolved)) {
+            out << "Already in the store: " << printable(candidate.path) << " as "
+                << printable(*already) << ".\n";
+            continue;
+        }
+        ++found;
+        AddOptions options;
+        options.file = candidate.path;
+        if (candidate.extension != ql::defaultItemExtension)
+            options.extension = candidate.extension;
+        const int toDos = countFolderToDos(candidate.path, candidate.extension);
+        out << "Found a calendar folder of " << candidate.program << " (" << toDos
+            << (toDos == 1 ? " to-do" : " to-dos") << ") in " << printable(candidate.path) << "\n";
+        if (adopt) {
+            out.flush();
+            if (add(options, out, err) != 0)
+                ++failed;
+        } else {
+            out << "    " << printable(shellQuoted(program)) << " add "
+                << printable(shellQuoted(options.file))
+                << (options.extension ? " --extension " + printable(shellQuoted(*options.extension))
+                                      : QString())
+                << "\n";
+        }
+    }
     if (found == 0)
         out << "No tasks files of calendar programs found in their usual places. Add your own "
                "with: "
-            << shellQuoted(program) << " add FILE.ics\n";
+            << shellQuoted(program) << " add FILE.ics (or a FOLDER of .ics files)\n";
     else if (!adopt)
         out << "Run a command above to show those to-dos in Quillo (or run this again with "
                "--adopt to add them all); Quillo then writes changes into that file.\n";

@@ -15,11 +15,13 @@ namespace storetool {
 struct AddOptions {
     QString file;
     std::optional<QString> title;
-    std::optional<QString> color; // "#RRGGBB"
+    std::optional<QString> color;     // "#RRGGBB"
+    std::optional<QString> extension; // of a folder's item files, ".ics" unless given
 };
 
 // Adopts a calendar file: a new calendar of the store whose data file is a symbolic
 // link to it. Creates the store when there is none and the file when it does not exist.
+// A folder is adopted as a folder calendar: its one-object .ics files are its to-dos.
 int add(const AddOptions& options, QTextStream& out, QTextStream& err);
 
 // Every calendar of the store: title, key, file, number of to-dos, shown or hidden.

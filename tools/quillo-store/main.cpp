@@ -1,5 +1,5 @@
 // quillo-store: puts calendar files the user already has into Quillo's calendar store.
-//   quillo-store add [--title TITLE] [--color #RRGGBB] [--] FILE.ics
+//   quillo-store add [--title TITLE] [--color #RRGGBB] [--extension .EXT] [--] FILE.ics|FOLDER
 //   quillo-store list
 //   quillo-store remove [--] KEY-OR-TITLE
 //   quillo-store discover [--adopt]
@@ -20,6 +20,9 @@ const char usage[] =
     "  quillo-store add [--title TITLE] [--color #RRGGBB] [--] FILE.ics\n"
     "      Show the to-dos of FILE in Quillo; Quillo writes every change into FILE.\n"
     "      A FILE that does not exist yet is created as an empty calendar.\n"
+    "  quillo-store add [--title TITLE] [--color #RRGGBB] [--extension .ics] [--] FOLDER\n"
+    "      Show the to-dos of a folder of one-to-do files (as todoman, khal and vdirsyncer\n"
+    "      keep calendars); a new to-do becomes a new file there.\n"
     "  quillo-store list\n"
     "      The calendars of the store: title, key, file, to-dos, shown.\n"
     "  quillo-store remove [--] KEY-OR-TITLE\n"
@@ -95,10 +98,13 @@ int main(int argc, char** argv) {
             if (!optionsEnded && arg == QLatin1String("--")) {
                 optionsEnded = true;
             } else if (!optionsEnded &&
-                       (arg == QLatin1String("--title") || arg == QLatin1String("--color"))) {
+                       (arg == QLatin1String("--title") || arg == QLatin1String("--color") ||
+                        arg == QLatin1String("--extension"))) {
                 if (i + 1 >= args.size())
                     return wrongUse(err, arg + QStringLiteral(" needs a value"));
-                (arg == QLatin1String("--title") ? options.title : options.color) = args.at(++i);
+                (arg == QLatin1String("--title")   ? options.title
+                 : arg == QLatin1String("--color") ? options.color
+                                                   : options.extension) = args.at(++i);
             } else if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
                 return wrongUse(err, QStringLiteral("unknown option \"%1\" (put -- before a file "
                                                     "name that begins with -)")
@@ -110,7 +116,7 @@ int main(int argc, char** argv) {
             }
         }
         if (!file || args.at(*file).isEmpty())
-            return wrongUse(err, QStringLiteral("add needs a FILE.ics"));
+            return wrongUse(err, QStringLiteral("add needs a FILE.ics or a FOLDER"));
         if (!given[size_t(*file)].roundTrips)
             return refuseName(err, given[size_t(*file)]);
         options.file = args.at(*file);
