@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include "platform/LocalZone.h"
+
 #include <QTime>
 
 #include <atomic>
@@ -16,8 +18,8 @@ std::optional<QDateTime> fixedNow;
 QDateTime Clock::now() {
     std::lock_guard lock(clockMutex);
     if (fixedNow)
-        return fixedNow->toLocalTime();
-    return QDateTime::currentDateTime();
+        return LocalZone::toLocal(*fixedNow);
+    return LocalZone::now();
 }
 
 QDate Clock::today() {
@@ -26,7 +28,7 @@ QDate Clock::today() {
 
 QDateTime Clock::todayNoon() {
     // On a day whose noon does not exist (never in practice) Qt moves it forward.
-    return QDateTime(today(), QTime(12, 0), Qt::LocalTime);
+    return LocalZone::localDateTime(today(), QTime(12, 0));
 }
 
 void Clock::setFixedNow(std::optional<QDateTime> instant) {

@@ -1,6 +1,7 @@
 #include "menuextra/store/QL_ToDo.h"
 
 #include "platform/Clock.h"
+#include "platform/LocalZone.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,7 +36,7 @@ std::optional<QDateTime> readStoredDate(const QL_ToDo::Text& text) {
     const QDate day(fields[0], fields[1], fields[2]);
     if (!day.isValid())
         return std::nullopt;
-    const QDateTime start = day.startOfDay(Qt::LocalTime);
+    const QDateTime start = platform::LocalZone::startOfDay(day);
     if (!start.isValid())
         return std::nullopt;
     return start;
