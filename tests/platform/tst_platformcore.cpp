@@ -169,11 +169,11 @@ private slots:
         const QByteArray before = qgetenv("TZ");
         testenv::setTimeZone(tz);
         QCOMPARE(platform::LocalZone::zone().has_value(), held);
-        // Every day of two years (each clock change among them), and far past and future.
+        // Every day of two years (each clock change among them), and the far future.
         QList<QDate> days;
         for (QDate d(2018, 1, 1); d < QDate(2020, 1, 1); d = d.addDays(1))
             days << d;
-        days << QDate(1900, 6, 1) << QDate(1969, 12, 31) << QDate(2100, 7, 1);
+        days << QDate(1969, 12, 31) << QDate(2100, 7, 1);
         for (const QDate& day : days) {
             const QDateTime fast = platform::LocalZone::startOfDay(day);
             const QDateTime slow = day.startOfDay(Qt::LocalTime);
