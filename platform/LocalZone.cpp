@@ -1,5 +1,7 @@
 #include "platform/LocalZone.h"
 
+#include <QHash>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +94,9 @@ struct State {
     std::chrono::steady_clock::time_point fileChecked;
     std::optional<QTimeZone> zone;
     int reads = 0;
+    // The starts of the days asked for since the zone was read: a store's dates repeat,
+    // and each is converted once.
+    QHash<qint64, QDateTime> dayStarts;
 };
 
 State& state() {
@@ -99,11 +104,8 @@ State& state() {
     return s;
 }
 
-} // namespace
-
-std::optional<QTimeZone> LocalZone::zone() {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
+// Reads the zone again when TZ or the system file changed; the caller holds the lock.
+void refresh(State& s) {
     const char* tzNow = std::getenv("TZ");
     const bool tzSet = tzNow != nullptr;
     bool stale = !s.read || tzSet != s.tzSet || (tzSet && std::strcmp(tzNow, s.tz.c_str()) != 0);
@@ -121,9 +123,25 @@ std::optional<QTimeZone> LocalZone::zone() {
         s.file = FileStamp::of(systemZoneFile);
         s.fileChecked = clockNow;
         s.zone = readSystemZone();
+        s.dayStarts.clear();
         ++s.reads;
     }
+}
+
+} // namespace
+
+std::optional<QTimeZone> LocalZone::zone() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    refresh(s);
     return s.zone;
+}
+
+int LocalZone::generation() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    refresh(s);
+    return s.reads;
 }
 
 int LocalZone::readCount() {
@@ -133,8 +151,19 @@ int LocalZone::readCount() {
 }
 
 QDateTime LocalZone::startOfDay(QDate day) {
-    if (const std::optional<QTimeZone> z = zone())
-        return day.startOfDay(*z);
+    {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        refresh(s);
+        if (s.zone) {
+            const auto known = s.dayStarts.constFind(day.toJulianDay());
+            if (known != s.dayStarts.constEnd())
+                return *known;
+            if (s.dayStarts.size() >= 16384)
+                s.dayStarts.clear();
+            return *s.dayStarts.insert(day.toJulianDay(), day.startOfDay(*s.zone));
+        }
+    }
     return day.startOfDay(Qt::LocalTime);
 }
 

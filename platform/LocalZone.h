@@ -31,6 +31,9 @@ public:
 
     // How often the zone has been read (tests see that it is not read per call).
     static int readCount();
+    // The same number, after reading the zone again if it changed: what was computed
+    // with an equal generation still holds.
+    static int generation();
 };
 
 } // namespace platform

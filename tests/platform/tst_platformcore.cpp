@@ -204,7 +204,14 @@ private slots:
         QCOMPARE(platform::LocalZone::startOfDay(QDate(2020, 1, 1)).toUTC(),
                  QDateTime(QDate(2019, 12, 31), QTime(15, 0), QTimeZone::utc()));
         QCOMPARE(platform::LocalZone::readCount(), reads + 1);
+        // The clock's day follows a change of zone at the same instant.
+        platform::Clock::setFixedNow(QDateTime(QDate(2007, 3, 10), QTime(20, 0), QTimeZone::utc()));
+        QCOMPARE(platform::Clock::today(), QDate(2007, 3, 11));
         testenv::setTimeZone("Europe/Berlin");
+        QCOMPARE(platform::Clock::today(), QDate(2007, 3, 10));
+        QCOMPARE(platform::Clock::todayNoon().toUTC(),
+                 QDateTime(QDate(2007, 3, 10), QTime(11, 0), QTimeZone::utc()));
+        platform::Clock::setFixedNow(std::nullopt);
     }
 };
 
