@@ -84,8 +84,13 @@ const QLMenuExtra::MenuSettings& QLMenuExtra::settings() {
 }
 
 QVariantMap QLMenuExtra::titleAttributes() {
-    return {{platform::NSFontAttributeName,
-             platform::menuBarFontOfSize(settings().useSmallFontSize ? 12.0 : 0.0)}};
+    if (m_refreshSettings && m_refreshTitleAttributes)
+        return *m_refreshTitleAttributes;
+    QVariantMap attributes{{platform::NSFontAttributeName,
+                            platform::menuBarFontOfSize(settings().useSmallFontSize ? 12.0 : 0.0)}};
+    if (m_refreshSettings)
+        m_refreshTitleAttributes = attributes;
+    return attributes;
 }
 
 QString QLMenuExtra::localizedText(const QString& key) {

@@ -126,6 +126,8 @@ void QLMenuExtra::refreshMenu() {
     m_refreshSettings = MenuSettings::read();
     m_texts.clear();
     m_pane.reset();
+    m_refreshTitleAttributes.reset();
+    m_dateTexts.clear();
 
     m_theToDoRepository.clear();
     m_theToDoTagCounter = 0;
@@ -168,6 +170,7 @@ void QLMenuExtra::refreshMenu() {
         finishMenu(true);
     }
     m_refreshSettings.reset();
+    m_refreshTitleAttributes.reset();
 }
 
 void QLMenuExtra::finishMenu(bool withHeader) {
