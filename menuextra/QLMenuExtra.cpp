@@ -145,10 +145,14 @@ platform::NSImagePtr QLMenuExtra::imageNamed(const QString& name) const {
 
 void QLMenuExtra::setMenuIcon() {
     const int design = QL_Preferences::sharedPreferences().menuIconImage();
-    if (design >= 0 && design < static_cast<int>(std::size(menuIcons))) {
+    // Every rebuild sets the pictures; they are read when the design changes, not at
+    // every click.
+    if (design >= 0 && design < static_cast<int>(std::size(menuIcons)) &&
+        (design != m_menuIconDesign || !m_theMenuImage || !m_theMenuImageAlternative)) {
         const MenuIconPair& pair = menuIcons[design];
         m_theMenuImage = imageNamed(QString::fromLatin1(pair.image));
         m_theMenuImageAlternative = imageNamed(QString::fromLatin1(pair.alternate));
+        m_menuIconDesign = design;
     }
     setImage(m_theMenuImage);
     setAlternateImage(m_theMenuImageAlternative);

@@ -242,6 +242,8 @@ private:
     std::unique_ptr<platform::NSMenu> m_theMenu;
     platform::NSImagePtr m_theMenuImage;
     platform::NSImagePtr m_theMenuImageAlternative;
+    // The design whose menu-bar pictures are loaded; -1 before the first.
+    int m_menuIconDesign = -1;
     std::optional<QL_CalendarMap> m_theCalendars;
     ZVKQueue::Pointer m_theQueue;
     std::optional<QString> m_theBundle;
