@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QStyleOptionMenuItem>
@@ -79,6 +80,8 @@ MenuWidget::MenuWidget(NSMenu& menu, int maximumItemsPerLevel, QWidget* parent)
     : QMenu(parent), m_menu(menu), m_maximumItemsPerLevel(levelLimit(maximumItemsPerLevel)) {
     setToolTipsVisible(true);
     connect(this, &QMenu::triggered, this, &MenuWidget::actionTriggered);
+    m_edgeScroll.setInterval(40);
+    connect(&m_edgeScroll, &QTimer::timeout, this, [this] { scrollBy(m_edgeDirection); });
     build();
 }
 
@@ -689,6 +692,36 @@ void MenuWidget::paintEvent(QPaintEvent* event) {
     color.setAlphaF(0.35f);
     QPainter painter(this);
     painter.fillRect(QRect(track.right() - 3, top, 3, length), color);
+}
+
+void MenuWidget::mouseMoveEvent(QMouseEvent* event) {
+    QMenu::mouseMoveEvent(event);
+    if (!m_windowed)
+        return;
+    // The band at either edge: the frame and a few pixels of the first or last row.
+    const int frame = style()->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, this);
+    const int band = frame + 6;
+    const int y = event->position().toPoint().y();
+    int direction = 0;
+    if (y < band && m_first > 0)
+        direction = -1;
+    else if (y >= height() - band && m_end < m_entries.size())
+        direction = 1;
+    m_edgeDirection = direction;
+    if (direction == 0)
+        m_edgeScroll.stop();
+    else if (!m_edgeScroll.isActive())
+        m_edgeScroll.start();
+}
+
+void MenuWidget::leaveEvent(QEvent* event) {
+    m_edgeScroll.stop();
+    QMenu::leaveEvent(event);
+}
+
+void MenuWidget::hideEvent(QHideEvent* event) {
+    m_edgeScroll.stop();
+    QMenu::hideEvent(event);
 }
 
 void MenuWidget::wheelEvent(QWheelEvent* event) {

@@ -6,10 +6,10 @@
 #include <QHash>
 #include <QIcon>
 #include <QMenu>
+#include <QTimer>
 
 #include <optional>
 #include <utility>
-
 #include <vector>
 
 namespace platform {
@@ -72,6 +72,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     class Part;
@@ -129,6 +132,9 @@ private:
     int m_wheelAngle = 0;
     QString m_typed;
     qint64 m_typedAt = 0;
+    // While the pointer rests at the top or bottom edge, the view moves a row a tick.
+    QTimer m_edgeScroll;
+    int m_edgeDirection = 0;
 };
 
 } // namespace platform

@@ -417,6 +417,21 @@ void TestMenuWidget::longMenusScrollThroughTheRowsInView() {
     QCOMPARE(menu.rowsInView().first, std::size_t(3));
     wheel(240);
     QCOMPARE(menu.rowsInView().first, std::size_t(0));
+    // The pointer resting at the bottom edge moves the view down, at the top back up.
+    const auto hover = [&](int y) {
+        QMouseEvent event(QEvent::MouseMove, QPointF(30, y), menu.mapToGlobal(QPointF(30, y)),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&menu, &event);
+    };
+    hover(menu.height() - 2);
+    QTRY_VERIFY(menu.rowsInView().first >= 3);
+    hover(menu.height() / 2);
+    const std::size_t stopped = menu.rowsInView().first;
+    QTest::qWait(120);
+    QCOMPARE(menu.rowsInView().first, stopped);
+    hover(1);
+    QTRY_COMPARE(menu.rowsInView().first, std::size_t(0));
+    hover(menu.height() / 2);
 
     // Type-ahead finds an item far out of view; its tool tip is there; Return chooses it.
     typeText(menu, QStringLiteral("item 18"));
