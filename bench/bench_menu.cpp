@@ -1,7 +1,8 @@
 // Times the to-do menu: the rebuild from the store alone, and the whole way from the
 // user's click to a painted menu (rebuild, the Qt menu made from it, its first paint on
-// the offscreen platform). Two stores: 20 calendars with 1,000 shown to-dos, and the
-// 30,000 to-dos of the store benchmark (bench_store_reader writes it).
+// the offscreen platform), and the process's peak memory while a row is measured. Three
+// stores: 20 calendars with 1,000 shown to-dos, and 30,000 and 100,000 to-dos written by
+// the store benchmark (bench_store_reader).
 //
 // Usage: bench_menu [runs [small]]
 #include "menuextra/QLMenuExtra.h"
@@ -113,7 +114,26 @@ struct Row {
     Time refresh;
     Time clickToPaint;
     std::size_t items;
+    double peakMegabytes;
 };
+
+// The peak resident memory starts again from what is resident now.
+void resetPeakMemory() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// The peak resident memory since the last reset, in megabytes.
+double peakMemoryMegabytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
 
 Time median(const std::vector<Time>& times) {
     std::vector<double> wall, cpu;
@@ -125,6 +145,7 @@ Time median(const std::vector<Time>& times) {
 }
 
 Row measure(int runs) {
+    resetPeakMemory();
     QLMenuExtra extra(platform::Bundle::bundleWithPath(QStringLiteral(QUILLO_MENU_BUNDLE_DIR)));
     extra.loadMenuIcons();
     extra.refreshMenu(); // warm: fonts, pictures, texts
@@ -144,7 +165,8 @@ Row measure(int runs) {
         widget.reset();
         QCoreApplication::processEvents();
     }
-    return {median(refresh), median(clickToPaint), extra.theToDoRepository().size()};
+    return {median(refresh), median(clickToPaint), extra.theToDoRepository().size(),
+            peakMemoryMegabytes()};
 }
 
 void setSetting(const char* key, const QVariant& value) {
@@ -169,51 +191,61 @@ int main(int argc, char** argv) {
 
     QTextStream out(stdout);
     out << "Median of " << runs << " runs; tool tips and priority icons on.\n";
-    out << QStringLiteral("%1 %2 %3 %4\n")
+    out << QStringLiteral("%1 %2 %3 %4 %5\n")
                .arg("", -44)
                .arg("", 7)
                .arg("refreshMenu ms", 20)
-               .arg("click to painted menu ms", 26);
-    out << QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+               .arg("click to painted menu ms", 26)
+               .arg("peak", 8);
+    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
                .arg("store and grouping", -44)
                .arg("items", 7)
                .arg("wall", 10)
                .arg("cpu", 9)
                .arg("wall", 14)
-               .arg("cpu", 11);
+               .arg("cpu", 11)
+               .arg("MB", 8);
     out.flush();
-    const auto report = [&](const QString& label, int sortOrder) {
+    const auto report = [&](const QString& label, int sortOrder, int rowRuns) {
         setSetting("sortOrder", sortOrder);
-        const Row row = measure(runs);
-        out << QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+        const Row row = measure(rowRuns);
+        out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
                    .arg(label, -44)
                    .arg(row.items, 7)
                    .arg(row.refresh.wall, 10, 'f', 1)
                    .arg(row.refresh.cpu, 9, 'f', 1)
                    .arg(row.clickToPaint.wall, 14, 'f', 1)
-                   .arg(row.clickToPaint.cpu, 11, 'f', 1);
+                   .arg(row.clickToPaint.cpu, 11, 'f', 1)
+                   .arg(row.peakMegabytes, 8, 'f', 0);
         out.flush();
     };
 
     writeSmallStore(home.path() + "/data");
-    report(QStringLiteral("20 calendars, 1,000 to-dos, by calendar"), 0);
-    report(QStringLiteral("20 calendars, 1,000 to-dos, by due date"), 1);
+    report(QStringLiteral("20 calendars, 1,000 to-dos, by calendar"), 0, runs);
+    report(QStringLiteral("20 calendars, 1,000 to-dos, by due date"), 1, runs);
     setSetting("colorItemsByCalendarColor", true);
     setSetting("showDueDates", true);
-    report(QStringLiteral("  the same, coloured, with due dates"), 1);
+    report(QStringLiteral("  the same, coloured, with due dates"), 1, runs);
     setSetting("colorItemsByCalendarColor", false);
     setSetting("showDueDates", false);
 
     // "bench_menu RUNS small" stops here (for profiling).
     if (argc >= 3 && QString::fromLatin1(argv[2]) == QLatin1String("small"))
         return 0;
-    QDir(home.path() + "/data/iCal").removeRecursively();
-    QProcess generator;
-    generator.start(QStringLiteral(QUILLO_STORE_BENCH),
-                    {QStringLiteral("--generate"), home.path() + "/data"});
-    if (!generator.waitForFinished(-1) || generator.exitCode() != 0)
-        qFatal("the store benchmark could not write its store");
-    report(QStringLiteral("20 calendars, 30,000 to-dos, by calendar"), 0);
-    report(QStringLiteral("20 calendars, 30,000 to-dos, by due date"), 1);
+    const auto generate = [&](int toDos) {
+        QDir(home.path() + "/data/iCal").removeRecursively();
+        QProcess generator;
+        generator.start(
+            QStringLiteral(QUILLO_STORE_BENCH),
+            {QStringLiteral("--generate"), home.path() + "/data", QString::number(toDos)});
+        if (!generator.waitForFinished(-1) || generator.exitCode() != 0)
+            qFatal("the store benchmark could not write its store");
+    };
+    generate(30000);
+    report(QStringLiteral("20 calendars, 30,000 to-dos, by calendar"), 0, runs);
+    report(QStringLiteral("20 calendars, 30,000 to-dos, by due date"), 1, runs);
+    // The largest store: fewer runs, each takes long.
+    generate(100000);
+    report(QStringLiteral("20 calendars, 100,000 to-dos, by due date"), 1, std::min(runs, 5));
     return 0;
 }

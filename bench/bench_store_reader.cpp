@@ -3,7 +3,7 @@
 // own so that its peak resident memory is its own. Compared with the floor of reading
 // and decoding the same bytes and, when built with it, with a general iCalendar parser.
 //
-// Usage: bench_store_reader [runs] | --generate FOLDER
+// Usage: bench_store_reader [runs] | --generate FOLDER [TO-DOS]
 #include "menuextra/QLMenuExtra.h"
 #include "menuextra/store/QL_CalendarStore.h"
 #include "platform/PropertyList.h"
@@ -68,8 +68,8 @@ void appendToDo(QString& out, int n) {
     out += QStringLiteral("END:VTODO\r\n");
 }
 
-void appendEvent(QString& out, int n) {
-    out += QStringLiteral("BEGIN:VEVENT\r\nDTSTAMP:20070110T120000Z\r\nUID:") + uid(toDoCount + n) +
+void appendEvent(QString& out, int n, int toDos) {
+    out += QStringLiteral("BEGIN:VEVENT\r\nDTSTAMP:20070110T120000Z\r\nUID:") + uid(toDos + n) +
            QStringLiteral("\r\nSEQUENCE:1\r\nDTSTART;TZID=Europe/Berlin:20070112T090000\r\n"
                           "DTEND;TZID=Europe/Berlin:20070112T100000\r\n"
                           "SUMMARY:Meeting %1\r\n"
@@ -78,7 +78,7 @@ void appendEvent(QString& out, int n) {
 }
 
 // Writes the store under support/iCal; returns the size of the calendar text.
-qint64 generateStore(const QString& support) {
+qint64 generateStore(const QString& support, int toDos = toDoCount) {
     QVariantList nodes;
     qint64 bytes = 0;
     for (int c = 0; c < calendarCount; ++c) {
@@ -87,10 +87,10 @@ qint64 generateStore(const QString& support) {
         QDir().mkpath(folder);
         QString text = QStringLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Quillo "
                                       "Bench//EN\r\nCALSCALE:GREGORIAN\r\n");
-        for (int n = c; n < toDoCount; n += calendarCount)
+        for (int n = c; n < toDos; n += calendarCount)
             appendToDo(text, n);
         for (int n = c; n < eventCount; n += calendarCount)
-            appendEvent(text, n);
+            appendEvent(text, n, toDos);
         text += QStringLiteral("END:VCALENDAR\r\n");
         QFile data(folder + "/corestorage.ics");
         const QByteArray utf8 = text.toUtf8();
@@ -226,7 +226,10 @@ int main(int argc, char** argv) {
     // For profiling: write the store into a folder and run a child there by hand
     // (XDG_DATA_HOME=FOLDER bench_store_reader --child reader 20).
     if (args.size() >= 3 && args[1] == "--generate")
-        return generateStore(args[2]) > 0 ? 0 : 1;
+        return generateStore(args[2], args.size() >= 4 ? std::max(1, args[3].toInt()) : toDoCount) >
+                       0
+                   ? 0
+                   : 1;
 
     const int runs = args.size() >= 2 ? std::max(1, args[1].toInt()) : 7;
     QTemporaryDir home;

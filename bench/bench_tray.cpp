@@ -128,6 +128,17 @@ struct CpuSample {
     long wakeups = 0; // voluntary context switches of all threads
 };
 
+// The peak resident memory of a process, in megabytes.
+double peakMegabytes(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
 CpuSample sample(qint64 pid) {
     CpuSample s;
     QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
@@ -223,14 +234,15 @@ int main(int argc, char** argv) {
     xcb_key_symbols_free(syms);
     xcb_disconnect(c);
 
+    const qint64 pid = server.process().processId();
     std::sort(times.begin(), times.end());
     std::printf("Click on the tray icon to the menu window mapped (%d to-dos, %d menu lines), "
-                "%d clicks:\n  median %.1f ms, fastest %.1f ms, slowest %.1f ms\n",
+                "%d clicks:\n  median %.1f ms, fastest %.1f ms, slowest %.1f ms, "
+                "server's peak memory %.0f MB\n",
                 kCalendars * kPerCalendar, items, clicks, median(times), times.front(),
-                times.back());
+                times.back(), peakMegabytes(pid));
     std::fflush(stdout);
 
-    const qint64 pid = server.process().processId();
     const CpuSample before = sample(pid);
     QThread::sleep(30);
     const CpuSample after = sample(pid);

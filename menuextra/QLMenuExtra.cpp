@@ -84,8 +84,13 @@ const QLMenuExtra::MenuSettings& QLMenuExtra::settings() {
 }
 
 QVariantMap QLMenuExtra::titleAttributes() {
-    return {{platform::NSFontAttributeName,
-             platform::menuBarFontOfSize(settings().useSmallFontSize ? 12.0 : 0.0)}};
+    if (m_refreshSettings && m_refreshTitleAttributes)
+        return *m_refreshTitleAttributes;
+    QVariantMap attributes{{platform::NSFontAttributeName,
+                            platform::menuBarFontOfSize(settings().useSmallFontSize ? 12.0 : 0.0)}};
+    if (m_refreshSettings)
+        m_refreshTitleAttributes = attributes;
+    return attributes;
 }
 
 QString QLMenuExtra::localizedText(const QString& key) {
@@ -140,10 +145,14 @@ platform::NSImagePtr QLMenuExtra::imageNamed(const QString& name) const {
 
 void QLMenuExtra::setMenuIcon() {
     const int design = QL_Preferences::sharedPreferences().menuIconImage();
-    if (design >= 0 && design < static_cast<int>(std::size(menuIcons))) {
+    // Every rebuild sets the pictures; they are read when the design changes, not at
+    // every click.
+    if (design >= 0 && design < static_cast<int>(std::size(menuIcons)) &&
+        (design != m_menuIconDesign || !m_theMenuImage || !m_theMenuImageAlternative)) {
         const MenuIconPair& pair = menuIcons[design];
         m_theMenuImage = imageNamed(QString::fromLatin1(pair.image));
         m_theMenuImageAlternative = imageNamed(QString::fromLatin1(pair.alternate));
+        m_menuIconDesign = design;
     }
     setImage(m_theMenuImage);
     setAlternateImage(m_theMenuImageAlternative);

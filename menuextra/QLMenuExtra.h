@@ -243,10 +243,14 @@ private:
     bool passesFilters(const QL_ToDoFacts& toDo, const MenuSettings& s) const;
     void addToDoMenuItem(const QL_ToDoFacts& toDo, const MenuSettings& s);
     QString toolTipFor(const QL_ToDoFacts& toDo);
+    // The date part of the instant in the style, as the locale writes it.
+    QString dateText(const QDateTime& date, int style);
 
     std::unique_ptr<platform::NSMenu> m_theMenu;
     platform::NSImagePtr m_theMenuImage;
     platform::NSImagePtr m_theMenuImageAlternative;
+    // The design whose menu-bar pictures are loaded; -1 before the first.
+    int m_menuIconDesign = -1;
     std::optional<QL_CalendarMap> m_theCalendars;
     ZVKQueue::Pointer m_theQueue;
     std::optional<QString> m_theBundle;
@@ -274,6 +278,10 @@ private:
     // Texts looked up during the current rebuild; emptied at each rebuild.
     QHash<QString, QString> m_texts;
     std::shared_ptr<const platform::Bundle> m_pane;
+    // Made once per rebuild: the titles' attributes, and the date texts by instant and
+    // style (a store's to-dos share few due dates).
+    std::optional<QVariantMap> m_refreshTitleAttributes;
+    QHash<QPair<qint64, int>, QString> m_dateTexts;
     platform::EventHotKeyRef m_gMyHotKeyRef = nullptr;
     // Installed once, removed at destruction: the host's event target must never call a
     // menu extra that is gone.

@@ -78,27 +78,42 @@ platform::NSAction QLMenuExtra::actionFor(const QString& selector) {
     return action;
 }
 
+QString QLMenuExtra::dateText(const QDateTime& date, int style) {
+    // Kept only within a rebuild: the locale may change between two.
+    if (!m_refreshSettings)
+        return platform::stringFromDate(date, static_cast<platform::NSDateFormatterStyle>(style));
+    const QPair<qint64, int> key(date.toMSecsSinceEpoch(), style);
+    const auto known = m_dateTexts.constFind(key);
+    if (known != m_dateTexts.constEnd())
+        return *known;
+    return *m_dateTexts.insert(
+        key, platform::stringFromDate(date, static_cast<platform::NSDateFormatterStyle>(style)));
+}
+
 QString QLMenuExtra::toolTipFor(const QL_ToDoFacts& facts) {
     const QL_ToDo& toDo = *facts;
     QString tip;
-    const auto line = [&](const char* labelKey, const QString& value) {
-        tip += localizedText(QString::fromLatin1(labelKey)) + QLatin1String(": ") + value +
-               QLatin1Char('\r');
+    tip.reserve(160 + (toDo.theDescription() ? toDo.theDescription()->size() : 0));
+    const auto line = [&](const QString& labelKey, const QString& value) {
+        tip += localizedText(labelKey);
+        tip += QLatin1String(": ");
+        tip += value;
+        tip += QLatin1Char('\r');
     };
-    line("CALENDAR_TOOLTIP", toDo.theCalendarName().value_or(QString()));
+    line(QStringLiteral("CALENDAR_TOOLTIP"), toDo.theCalendarName().value_or(QString()));
     const QString statusKey = statusToolTipKey(facts);
     if (!statusKey.isEmpty())
-        line("STATUS_TOOLTIP", localizedText(statusKey));
+        line(QStringLiteral("STATUS_TOOLTIP"), localizedText(statusKey));
     const PriorityLevel level = priorityLevel(toDo);
     if (level != PriorityLevel::None)
-        line("PRIORITY_TOOLTIP", localizedText(priorityKey(level)));
+        line(QStringLiteral("PRIORITY_TOOLTIP"), localizedText(priorityKey(level)));
     if (const std::optional<QDateTime>& due = facts.due())
-        line("DUE_DATE_TOOLTIP",
-             platform::stringFromDate(*due, platform::NSDateFormatterLongStyle));
+        line(QStringLiteral("DUE_DATE_TOOLTIP"),
+             dateText(*due, platform::NSDateFormatterLongStyle));
     if (toDo.theURL())
-        line("URL_TOOLTIP", *toDo.theURL());
+        line(QStringLiteral("URL_TOOLTIP"), *toDo.theURL());
     if (toDo.theDescription())
-        line("DESCRIPTION_TOOLTIP", *toDo.theDescription());
+        line(QStringLiteral("DESCRIPTION_TOOLTIP"), *toDo.theDescription());
     return tip;
 }
 
@@ -116,8 +131,7 @@ void QLMenuExtra::addToDoMenuItem(const QL_ToDoFacts& facts, const MenuSettings&
     // A due date that cannot be read is shown like none.
     if (s.showDueDates && t.theDueDate()) {
         if (const std::optional<QDateTime>& due = facts.due()) {
-            const QString date =
-                platform::stringFromDate(*due, platform::NSDateFormatterShortStyle);
+            const QString date = dateText(*due, platform::NSDateFormatterShortStyle);
             title = s.dueDateOnRight
                         ? summary + QLatin1Char(' ') + triangle + QLatin1Char(' ') + date
                         : date + QLatin1Char(' ') + triangle + QLatin1Char(' ') + summary;

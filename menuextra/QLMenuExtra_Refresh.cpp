@@ -77,22 +77,56 @@ qint64 dueDateFactsKey(const QL_ToDoFacts& toDo) {
     return dueDateKeyOf(toDo.due());
 }
 
+// The summary with each character case-folded as a case-insensitive comparison folds
+// it (simple folding, per code point, surrogate pairs kept), so that comparing two of
+// them code unit by code unit orders as QString::compare(a, b, Qt::CaseInsensitive)
+// orders the summaries (no folding leaves its plane or changes a high surrogate, and
+// text read from the store has no lone surrogates): the folding is done once per to-do
+// instead of once per comparison.
+QString foldedSummary(const QL_ToDo& toDo) {
+    if (!toDo.theSummary())
+        return QString();
+    const QString& text = *toDo.theSummary();
+    const qsizetype n = text.size();
+    QString out(n, Qt::Uninitialized);
+    const char16_t* src = reinterpret_cast<const char16_t*>(text.utf16());
+    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = src[i];
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(src[i + 1])) {
+            const char32_t folded = QChar::toCaseFolded(QChar::surrogateToUcs4(c, src[i + 1]));
+            if (QChar::requiresSurrogates(folded)) {
+                dst[i] = QChar::highSurrogate(folded);
+                dst[i + 1] = QChar::lowSurrogate(folded);
+            } else { // never in Unicode's tables; kept as it was
+                dst[i] = c;
+                dst[i + 1] = src[i + 1];
+            }
+            ++i;
+            continue;
+        }
+        dst[i] = QChar(c).toCaseFolded().unicode();
+    }
+    return out;
+}
+
 // A stable sort of the list in the order of the key, ties by title: the order of the
-// comparison functions, with each key computed once per to-do instead of once per
-// comparison.
+// comparison functions, with each key and folded title computed once per to-do instead
+// of once per comparison.
 void sortToDos(std::vector<QL_ToDoFacts>& list, qint64 (*key)(const QL_ToDoFacts&)) {
     struct Keyed {
         qint64 key;
         std::size_t index;
+        QString title;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i)
-        keyed.push_back({key(list[i]), i});
-    std::stable_sort(keyed.begin(), keyed.end(), [&list](const Keyed& a, const Keyed& b) {
+        keyed.push_back({key(list[i]), i, foldedSummary(*list[i])});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
         if (a.key != b.key)
             return a.key < b.key;
-        return compareSummaries(*list[a.index], *list[b.index]) < 0;
+        return QString::compare(a.title, b.title, Qt::CaseSensitive) < 0;
     });
     std::vector<QL_ToDoFacts> sorted;
     sorted.reserve(list.size());
@@ -126,6 +160,8 @@ void QLMenuExtra::refreshMenu() {
     m_refreshSettings = MenuSettings::read();
     m_texts.clear();
     m_pane.reset();
+    m_refreshTitleAttributes.reset();
+    m_dateTexts.clear();
 
     m_theToDoRepository.clear();
     m_theToDoTagCounter = 0;
@@ -168,6 +204,7 @@ void QLMenuExtra::refreshMenu() {
         finishMenu(true);
     }
     m_refreshSettings.reset();
+    m_refreshTitleAttributes.reset();
 }
 
 void QLMenuExtra::finishMenu(bool withHeader) {

@@ -4,33 +4,42 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
 #include <map>
 #include <mutex>
 
+#include <sys/stat.h>
+
 namespace platform {
 namespace {
 
 // Parsed tables, by file; reread when the file's size or time stamp changes.
 struct CachedTable {
-    QDateTime modified;
-    qint64 size = -1;
+    // The file's identity and time stamp as stat gives them: a QDateTime of the file
+    // would be converted to local time at every look.
+    ino_t inode = 0;
+    timespec modified{};
+    off_t size = -1;
     std::optional<QVariantMap> strings;
 };
 
 std::optional<QVariantMap> stringsTable(const QString& path) {
     static std::mutex mutex;
     static std::map<QString, CachedTable> cache;
-    const QFileInfo info(path);
-    if (!info.isFile())
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     std::lock_guard lock(mutex);
     CachedTable& entry = cache[path];
-    if (entry.size != info.size() || entry.modified != info.lastModified()) {
-        entry.size = info.size();
-        entry.modified = info.lastModified();
+    if (entry.size != info.st_size || entry.inode != info.st_ino ||
+        entry.modified.tv_sec != info.st_mtim.tv_sec ||
+        entry.modified.tv_nsec != info.st_mtim.tv_nsec) {
+        entry.size = info.st_size;
+        entry.inode = info.st_ino;
+        entry.modified = info.st_mtim;
         entry.strings = PropertyList::dictionaryFromFile(path);
     }
     return entry.strings;

@@ -1,8 +1,9 @@
 #include "platform/Clock.h"
 
+#include "platform/LocalZone.h"
+
 #include <QTime>
 
-#include <atomic>
 #include <mutex>
 
 namespace platform {
@@ -11,22 +12,58 @@ namespace {
 std::mutex clockMutex;
 std::optional<QDateTime> fixedNow;
 
+// The local day of the last question and where it begins and ends, so that the many
+// questions of one rebuild convert no time: valid while the zone stays the same.
+struct Day {
+    int zoneGeneration = -1;
+    qint64 from = 0;
+    qint64 to = -1;
+    QDate date;
+    QDateTime noon;
+};
+Day lastDay;
+
+qint64 instantMSecs() {
+    return fixedNow ? fixedNow->toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+}
+
+// The day of the current instant; the caller holds the clock's lock.
+const Day& currentDay() {
+    const int generation = LocalZone::generation();
+    const qint64 at = instantMSecs();
+    if (generation == lastDay.zoneGeneration && at >= lastDay.from && at < lastDay.to)
+        return lastDay;
+    Day day;
+    day.zoneGeneration = generation;
+    day.date = LocalZone::toLocal(QDateTime::fromMSecsSinceEpoch(at, QTimeZone::utc())).date();
+    day.from = LocalZone::startOfDay(day.date).toMSecsSinceEpoch();
+    day.to = LocalZone::startOfDay(day.date.addDays(1)).toMSecsSinceEpoch();
+    // On a day whose noon does not exist (never in practice) Qt moves it forward.
+    day.noon = LocalZone::localDateTime(day.date, QTime(12, 0));
+    // A day whose bounds cannot be found is not kept.
+    if (!(day.from <= at && at < day.to))
+        day.to = day.from - 1;
+    lastDay = day;
+    return lastDay;
+}
+
 } // namespace
 
 QDateTime Clock::now() {
     std::lock_guard lock(clockMutex);
     if (fixedNow)
-        return fixedNow->toLocalTime();
-    return QDateTime::currentDateTime();
+        return LocalZone::toLocal(*fixedNow);
+    return LocalZone::now();
 }
 
 QDate Clock::today() {
-    return now().date();
+    std::lock_guard lock(clockMutex);
+    return currentDay().date;
 }
 
 QDateTime Clock::todayNoon() {
-    // On a day whose noon does not exist (never in practice) Qt moves it forward.
-    return QDateTime(today(), QTime(12, 0), Qt::LocalTime);
+    std::lock_guard lock(clockMutex);
+    return currentDay().noon;
 }
 
 void Clock::setFixedNow(std::optional<QDateTime> instant) {

@@ -1,11 +1,17 @@
 #include "platform/MenuWidget.h"
 
-#include <QFileInfo>
+#include <QApplication>
+#include <QCursor>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
 #include <QStyleOptionMenuItem>
 #include <QTimer>
+#include <QWheelEvent>
 
 namespace platform {
 
@@ -29,22 +35,6 @@ QString toolTipHtml(const QString& tip) {
            QLatin1String("</p>");
 }
 
-// One icon per picture file for the whole process: a menu is made anew at every click,
-// and reading and parsing a picture for every item would cost more than the rest of the
-// menu. A file that changed on disk is read again.
-QIcon iconForFile(const QString& path) {
-    struct Cached {
-        QDateTime modified;
-        QIcon icon;
-    };
-    static QHash<QString, Cached> cache;
-    const QDateTime modified = QFileInfo(path).lastModified();
-    auto it = cache.find(path);
-    if (it == cache.end() || it->modified != modified)
-        it = cache.insert(path, Cached{modified, QIcon(path)});
-    return it->icon;
-}
-
 // The modifier mask a key stands for, 0 for a key that is no modifier.
 unsigned maskOfModifierKey(int key) {
     switch (key) {
@@ -63,6 +53,22 @@ unsigned maskOfModifierKey(int key) {
     }
 }
 
+// No limit (0), or at least two items per level.
+int levelLimit(int count) {
+    return count <= 0 ? 0 : std::max(2, count);
+}
+
+// The index of the model item an action shows, kept in the action's data.
+std::optional<std::size_t> indexOfAction(const QAction* action) {
+    if (!action)
+        return std::nullopt;
+    bool ok = false;
+    const qulonglong index = action->data().toULongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return static_cast<std::size_t>(index);
+}
+
 } // namespace
 
 MenuWidget::MenuWidget(NSMenu& menu, QWidget* parent)
@@ -71,9 +77,11 @@ MenuWidget::MenuWidget(NSMenu& menu, QWidget* parent)
 MenuWidget::~MenuWidget() = default;
 
 MenuWidget::MenuWidget(NSMenu& menu, int maximumItemsPerLevel, QWidget* parent)
-    : QMenu(parent), m_menu(menu), m_maximumItemsPerLevel(std::max(2, maximumItemsPerLevel)) {
+    : QMenu(parent), m_menu(menu), m_maximumItemsPerLevel(levelLimit(maximumItemsPerLevel)) {
     setToolTipsVisible(true);
     connect(this, &QMenu::triggered, this, &MenuWidget::actionTriggered);
+    m_edgeScroll.setInterval(40);
+    connect(&m_edgeScroll, &QTimer::timeout, this, [this] { scrollBy(m_edgeDirection); });
     build();
 }
 
@@ -99,6 +107,19 @@ QAction* MenuWidget::actionForItem(const NSMenuItem* item) const {
         if (entry.item.get() == item)
             return entry.action;
     return nullptr;
+}
+
+void MenuWidget::scrollToItem(std::size_t index) {
+    if (index >= m_entries.size())
+        return;
+    if (m_windowed) {
+        if (index < m_first)
+            placeWindow(index, false);
+        else if (index >= m_end)
+            placeWindow(index, true);
+    }
+    if (QAction* action = m_entries[index].action; action && isSelectable(index))
+        setActiveAction(action);
 }
 
 // A part of a long menu, filled when it is first opened. Its keys and colours are
@@ -146,7 +167,7 @@ private:
 };
 
 void MenuWidget::setMaximumItemsPerLevel(int count) {
-    m_maximumItemsPerLevel = std::max(2, count);
+    m_maximumItemsPerLevel = levelLimit(count);
     build();
 }
 
@@ -164,6 +185,10 @@ void MenuWidget::build() {
     m_entries.clear();
     m_colors.clear();
     m_icons.clear();
+    m_windowed = false;
+    m_first = m_end = 0;
+    m_heights.clear();
+    setMinimumSize(0, 0);
 
     const std::vector<NSMenuItemPtr>& items = m_menu.itemArray();
     const std::size_t count = items.size();
@@ -180,7 +205,15 @@ void MenuWidget::build() {
             lastPrimary = static_cast<int>(i);
     }
 
-    const auto limit = static_cast<std::size_t>(m_maximumItemsPerLevel);
+    if (m_maximumItemsPerLevel == 0 && count > allActionsUpTo) {
+        // Only the rows in view get actions; the rest are made as they scroll in.
+        m_windowed = true;
+        m_heights.assign(count, -1);
+        placeWindow(0, false);
+        return;
+    }
+    const auto limit =
+        m_maximumItemsPerLevel == 0 ? count : static_cast<std::size_t>(m_maximumItemsPerLevel);
     if (count <= limit) {
         for (std::size_t i = 0; i < count; ++i)
             addItemAction(this, i);
@@ -243,11 +276,21 @@ QString MenuWidget::partTitle(std::size_t from, std::size_t to) const {
 }
 
 QAction* MenuWidget::addItemAction(QMenu* into, std::size_t index) {
+    QAction* action = makeItemAction(index);
+    action->setParent(into);
+    into->addAction(action);
+    return action;
+}
+
+QAction* MenuWidget::makeItemAction(std::size_t index) {
     Entry& entry = m_entries[index];
     const NSMenuItemPtr& item = entry.item;
+    auto* action = new QAction(this);
+    action->setData(QVariant::fromValue(qulonglong(index)));
+    entry.action = action;
     if (item->isSeparatorItem()) {
-        entry.action = into->addSeparator();
-        return entry.action;
+        action->setSeparator(true);
+        return action;
     }
     const std::optional<NSAttributedString>& attributed = item->attributedTitle();
     QString title = attributed ? attributed->string() : item->title();
@@ -256,25 +299,309 @@ QAction* MenuWidget::addItemAction(QMenu* into, std::size_t index) {
     // Line breaks would make one item several lines high.
     title.replace(QLatin1Char('\r'), QLatin1Char(' '));
     title.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    QAction* action = into->addAction(title);
+    action->setText(title);
     if (attributed) {
         if (const std::optional<QFont> font = attributed->font())
             action->setFont(*font);
         if (const std::optional<QColor> color = attributed->foregroundColor())
             m_colors.insert(action, *color);
     }
-    // Each picture is looked at once per build, whatever the number of items showing it.
+    // Each picture is read once, whatever the number of items and menus showing it.
     if (const NSImagePtr& image = item->image()) {
         auto icon = m_icons.find(image.get());
         if (icon == m_icons.end())
-            icon = m_icons.insert(image.get(), iconForFile(image->path()));
+            icon = m_icons.insert(image.get(), image->icon());
         action->setIcon(*icon);
     }
     if (item->toolTip())
         action->setToolTip(toolTipHtml(*item->toolTip()));
     action->setEnabled(item->isEnabled());
-    entry.action = action;
+    action->setVisible(isShown(index));
     return action;
+}
+
+void MenuWidget::dropItemAction(std::size_t index) {
+    Entry& entry = m_entries[index];
+    QAction* action = entry.action;
+    if (!action)
+        return;
+    entry.action = nullptr;
+    if (activeAction() == action)
+        setActiveAction(nullptr);
+    m_colors.remove(action);
+    removeAction(action);
+    // Later: the action may be the one whose event is being handled.
+    action->deleteLater();
+}
+
+bool MenuWidget::isShown(std::size_t index) const {
+    const Entry& entry = m_entries[index];
+    if (entry.item->isSeparatorItem())
+        return true;
+    const auto matches = [this](const Entry& e) {
+        return (e.item->keyEquivalentModifierMask() & modifierKeys) == m_heldMask;
+    };
+    if (entry.primary >= 0)
+        return matches(entry);
+    // A primary item gives way when any of its alternates (right after it) matches.
+    for (std::size_t j = index + 1;
+         j < m_entries.size() && m_entries[j].primary == static_cast<int>(index); ++j)
+        if (matches(m_entries[j]))
+            return false;
+    return true;
+}
+
+bool MenuWidget::isSelectable(std::size_t index) const {
+    const NSMenuItem& item = *m_entries[index].item;
+    return !item.isSeparatorItem() && item.isEnabled() && isShown(index);
+}
+
+QString MenuWidget::plainTitle(std::size_t index) const {
+    const NSMenuItem& item = *m_entries[index].item;
+    return item.attributedTitle() ? item.attributedTitle()->string() : item.title();
+}
+
+int MenuWidget::rowsHeightAvailable() const {
+    // The screen the menu is about to open on: a menu opens where it was clicked.
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const int screenHeight = screen ? screen->availableGeometry().height() : 600;
+    QStyle* s = style();
+    const int deskFrame = s->pixelMetric(QStyle::PM_MenuDesktopFrameWidth, nullptr, this);
+    const int frame = s->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, this);
+    const int margin = s->pixelMetric(QStyle::PM_MenuVMargin, nullptr, this);
+    const QMargins contents = contentsMargins();
+    return std::max(1, screenHeight - 2 * deskFrame - 2 * (frame + margin) - contents.top() -
+                           contents.bottom());
+}
+
+int MenuWidget::rowHeight(std::size_t index) {
+    if (!isShown(index))
+        return 0;
+    int& height = m_heights[index];
+    if (height >= 0)
+        return height;
+    // An estimate as the menu lays out a row; rows in view are measured exactly later.
+    const NSMenuItem& item = *m_entries[index].item;
+    QStyleOptionMenuItem option;
+    option.initFrom(this);
+    option.checkType = QStyleOptionMenuItem::NotCheckable;
+    QFont rowFont = font();
+    if (item.attributedTitle())
+        if (const std::optional<QFont> f = item.attributedTitle()->font())
+            rowFont = *f;
+    option.font = rowFont;
+    option.fontMetrics = QFontMetrics(rowFont);
+    int contentHeight = std::max(option.fontMetrics.height(), fontMetrics().height());
+    if (item.isSeparatorItem()) {
+        option.menuItemType = QStyleOptionMenuItem::Separator;
+    } else {
+        option.menuItemType = QStyleOptionMenuItem::Normal;
+        option.text = QStringLiteral("M");
+        if (item.image()) {
+            const int icon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+            option.icon = item.image()->icon();
+            option.maxIconWidth = icon;
+            contentHeight = std::max(contentHeight, icon);
+        }
+    }
+    height = style()
+                 ->sizeFromContents(QStyle::CT_MenuItem, &option, QSize(1, contentHeight), this)
+                 .height();
+    return height;
+}
+
+void MenuWidget::placeWindow(std::size_t anchor, bool anchorIsLast) {
+    const std::size_t count = m_entries.size();
+    if (count == 0)
+        return;
+    anchor = std::min(anchor, count - 1);
+    const int available = rowsHeightAvailable();
+    const auto span = [&](std::size_t& first, std::size_t& end) {
+        int used = 0;
+        if (anchorIsLast) {
+            end = anchor + 1;
+            first = end;
+            while (first > 0 && used + rowHeight(first - 1) <= available)
+                used += rowHeight(--first);
+            while (end < count && used + rowHeight(end) <= available)
+                used += rowHeight(end++);
+        } else {
+            first = anchor;
+            end = first;
+            while (end < count && used + rowHeight(end) <= available)
+                used += rowHeight(end++);
+            while (first > 0 && used + rowHeight(first - 1) <= available)
+                used += rowHeight(--first);
+        }
+        if (end <= first)
+            end = first + 1;
+    };
+    std::size_t first = 0, end = 0;
+    span(first, end);
+    setWindow(first, end);
+    // The rows in view as the menu lays them out, then the window again with those.
+    for (std::size_t i = m_first; i < m_end; ++i)
+        if (QAction* action = m_entries[i].action; action && action->isVisible())
+            m_heights[i] = actionGeometry(action).height();
+    span(first, end);
+    setWindow(first, end);
+}
+
+void MenuWidget::setWindow(std::size_t first, std::size_t end) {
+    const std::size_t oldFirst = m_first, oldEnd = m_end;
+    for (std::size_t i = oldFirst; i < oldEnd; ++i)
+        if (i < first || i >= end)
+            dropItemAction(i);
+    const std::size_t keptFrom = std::max(first, oldFirst);
+    const std::size_t keptTo = std::min(end, oldEnd);
+    const bool overlap = keptFrom < keptTo;
+    QAction* before = overlap ? m_entries[keptFrom].action : nullptr;
+    for (std::size_t i = first; i < (overlap ? keptFrom : end); ++i)
+        insertAction(before, makeItemAction(i));
+    if (overlap)
+        for (std::size_t i = keptTo; i < end; ++i)
+            addAction(makeItemAction(i));
+    m_first = first;
+    m_end = end;
+    if (isVisible()) {
+        // The menu keeps its place and grows, never shrinks, while it scrolls.
+        const QSize size = sizeHint().expandedTo(this->size());
+        setMinimumSize(size);
+        resize(size);
+        update();
+    }
+}
+
+void MenuWidget::scrollBy(int rows) {
+    std::size_t first = m_first;
+    // Rows hidden now (alternates) do not count.
+    for (; rows > 0 && first + 1 < m_entries.size(); --rows)
+        do
+            ++first;
+        while (first + 1 < m_entries.size() && !isShown(first));
+    for (; rows < 0 && first > 0; ++rows)
+        do
+            --first;
+        while (first > 0 && !isShown(first));
+    if (first != m_first)
+        placeWindow(first, false);
+}
+
+std::optional<std::size_t> MenuWidget::activeIndex() const {
+    const std::optional<std::size_t> index = indexOfAction(activeAction());
+    if (!index || *index >= m_entries.size() || m_entries[*index].action != activeAction())
+        return std::nullopt;
+    return index;
+}
+
+std::optional<std::size_t> MenuWidget::nextSelectable(std::size_t from, bool forward) const {
+    const std::size_t count = m_entries.size();
+    if (count == 0)
+        return std::nullopt;
+    if (forward) {
+        for (std::size_t i = from; i < count; ++i)
+            if (isSelectable(i))
+                return i;
+        return std::nullopt;
+    }
+    for (std::size_t i = std::min(from, count - 1) + 1; i-- > 0;)
+        if (isSelectable(i))
+            return i;
+    return std::nullopt;
+}
+
+bool MenuWidget::navigate(QKeyEvent* event) {
+    if (!m_windowed || m_entries.empty())
+        return false;
+    const std::size_t last = m_entries.size() - 1;
+    const std::optional<std::size_t> current = activeIndex();
+    std::size_t page = 0;
+    for (std::size_t i = m_first; i < m_end; ++i)
+        page += isShown(i) ? 1 : 0;
+    page = std::max<std::size_t>(1, page - 1);
+    std::optional<std::size_t> target;
+    switch (event->key()) {
+    case Qt::Key_Down:
+        target = nextSelectable(current ? *current + 1 : m_first, true);
+        if (!target) // round to the top, as a menu does
+            target = nextSelectable(0, true);
+        break;
+    case Qt::Key_Up:
+        if (!current)
+            target = nextSelectable(m_end - 1, false);
+        else if (*current > 0)
+            target = nextSelectable(*current - 1, false);
+        if (!target)
+            target = nextSelectable(last, false);
+        break;
+    case Qt::Key_PageDown: {
+        const std::size_t to = std::min(last, (current ? *current : m_first) + page);
+        target = nextSelectable(to, true);
+        if (!target)
+            target = nextSelectable(to, false);
+        break;
+    }
+    case Qt::Key_PageUp: {
+        const std::size_t from = current ? *current : m_first;
+        const std::size_t to = from > page ? from - page : 0;
+        target = nextSelectable(to, false);
+        if (!target)
+            target = nextSelectable(to, true);
+        break;
+    }
+    case Qt::Key_Home:
+        target = nextSelectable(0, true);
+        break;
+    case Qt::Key_End:
+        target = nextSelectable(last, false);
+        break;
+    default:
+        return false;
+    }
+    if (target)
+        scrollToItem(*target);
+    return true;
+}
+
+bool MenuWidget::typeAhead(QKeyEvent* event) {
+    const QString text = event->text();
+    if (text.isEmpty() || (event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+        return false;
+    for (const QChar c : text)
+        if (!c.isPrint())
+            return false;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_typedAt > QApplication::keyboardInputInterval())
+        m_typed.clear();
+    // Space continues a search but starts none: the menu may take it to choose.
+    if (m_typed.isEmpty() && text.trimmed().isEmpty())
+        return false;
+    m_typedAt = now;
+    // The same letter again goes on to the next item that starts with it.
+    const bool again = m_typed.size() == 1 && m_typed.compare(text, Qt::CaseInsensitive) == 0;
+    if (!again)
+        m_typed += text;
+    const std::size_t count = m_entries.size();
+    const std::optional<std::size_t> current = activeIndex();
+    const std::size_t start =
+        current ? *current + (m_typed.size() == 1 ? 1 : 0) : (m_windowed ? m_first : 0);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = (start + k) % count;
+        // Without the window every item that can be reached has its action.
+        if (!isSelectable(i) || (!m_windowed && !m_entries[i].action))
+            continue;
+        const QString title = plainTitle(i);
+        qsizetype at = 0;
+        while (at < title.size() && title.at(at).isSpace())
+            ++at;
+        if (QStringView(title).mid(at).startsWith(m_typed, Qt::CaseInsensitive)) {
+            scrollToItem(i);
+            break;
+        }
+    }
+    return true;
 }
 
 void MenuWidget::setHeldModifierMask(unsigned mask) {
@@ -286,22 +613,15 @@ void MenuWidget::setHeldModifierMask(unsigned mask) {
 }
 
 void MenuWidget::updateAlternates() {
-    // A primary item gives way when any of its alternates matches the keys held.
-    std::vector<bool> replaced(m_entries.size(), false);
-    for (const Entry& entry : m_entries) {
-        if (entry.primary < 0)
-            continue;
-        const bool shown = (entry.item->keyEquivalentModifierMask() & modifierKeys) == m_heldMask;
-        if (shown)
-            replaced[static_cast<std::size_t>(entry.primary)] = true;
-        if (entry.action)
-            entry.action->setVisible(shown);
-    }
-    // Items of parts not opened yet have no action.
-    for (std::size_t i = 0; i < m_entries.size(); ++i)
-        if (m_entries[i].action && !m_entries[i].item->isSeparatorItem() &&
-            m_entries[i].primary < 0)
-            m_entries[i].action->setVisible(!replaced[i]);
+    // Items of parts not opened yet, or out of view, have no action.
+    const std::size_t from = m_windowed ? m_first : 0;
+    const std::size_t to = m_windowed ? m_end : m_entries.size();
+    for (std::size_t i = from; i < to; ++i)
+        if (QAction* action = m_entries[i].action; action && !m_entries[i].item->isSeparatorItem())
+            action->setVisible(isShown(i));
+    // Rows may have changed height: the window is fitted again.
+    if (m_windowed && !m_entries.empty())
+        placeWindow(m_first, false);
 }
 
 void MenuWidget::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
@@ -335,7 +655,7 @@ bool MenuWidget::trackModifierKey(QKeyEvent* event, bool pressed) {
 
 void MenuWidget::keyPressEvent(QKeyEvent* event) {
     // A modifier key only switches alternates; a menu would otherwise close on Alt.
-    if (trackModifierKey(event, true)) {
+    if (trackModifierKey(event, true) || navigate(event) || typeAhead(event)) {
         event->accept();
         return;
     }
@@ -355,24 +675,86 @@ void MenuWidget::showEvent(QShowEvent* event) {
     QMenu::showEvent(event);
 }
 
+void MenuWidget::paintEvent(QPaintEvent* event) {
+    QMenu::paintEvent(event);
+    if (!m_windowed || m_entries.empty())
+        return;
+    // A slim bar at the right edge: where the rows in view are in the whole menu.
+    const int frame = style()->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, this);
+    const QRect track = rect().adjusted(0, frame + 2, -frame - 1, -frame - 2);
+    if (track.height() < 8)
+        return;
+    const double total = double(m_entries.size());
+    const int length = std::max(12, int(track.height() * double(m_end - m_first) / total));
+    const int top = std::min(track.bottom() - length + 1,
+                             track.top() + int(track.height() * double(m_first) / total));
+    QColor color = palette().color(QPalette::WindowText);
+    color.setAlphaF(0.35f);
+    QPainter painter(this);
+    painter.fillRect(QRect(track.right() - 3, top, 3, length), color);
+}
+
+void MenuWidget::mouseMoveEvent(QMouseEvent* event) {
+    QMenu::mouseMoveEvent(event);
+    if (!m_windowed)
+        return;
+    // The band at either edge: the frame and a few pixels of the first or last row.
+    const int frame = style()->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, this);
+    const int band = frame + 6;
+    const int y = event->position().toPoint().y();
+    int direction = 0;
+    if (y < band && m_first > 0)
+        direction = -1;
+    else if (y >= height() - band && m_end < m_entries.size())
+        direction = 1;
+    m_edgeDirection = direction;
+    if (direction == 0)
+        m_edgeScroll.stop();
+    else if (!m_edgeScroll.isActive())
+        m_edgeScroll.start();
+}
+
+void MenuWidget::leaveEvent(QEvent* event) {
+    m_edgeScroll.stop();
+    QMenu::leaveEvent(event);
+}
+
+void MenuWidget::hideEvent(QHideEvent* event) {
+    m_edgeScroll.stop();
+    QMenu::hideEvent(event);
+}
+
+void MenuWidget::wheelEvent(QWheelEvent* event) {
+    if (!m_windowed) {
+        QMenu::wheelEvent(event);
+        return;
+    }
+    // Three rows per notch of the wheel; finer wheels add up.
+    m_wheelAngle += event->angleDelta().y();
+    const int rows = m_wheelAngle / 40;
+    m_wheelAngle -= rows * 40;
+    if (rows != 0)
+        scrollBy(-rows);
+    event->accept();
+}
+
 void MenuWidget::actionTriggered(QAction* action) {
     // A menu also reports the choices made in the parts it opened; each choice is taken
     // from the menu that holds the action, and only once.
     if (action->parent() != sender())
         return;
-    for (const Entry& entry : m_entries) {
-        if (entry.action != action)
-            continue;
-        if (!entry.item->action().isSet())
-            return;
-        // Run once the menu has closed and its event handling has returned, so that the
-        // action may rebuild the model or open a window. The item and the call are held
-        // by value: the widget may be gone by then.
-        NSMenuItemPtr item = entry.item;
-        QTimer::singleShot(0, QCoreApplication::instance(),
-                           [item, call = item->action().call] { call(item.get()); });
+    const std::optional<std::size_t> index = indexOfAction(action);
+    if (!index || *index >= m_entries.size() || m_entries[*index].action != action)
         return;
-    }
+    const Entry& entry = m_entries[*index];
+    if (!entry.item->action().isSet())
+        return;
+    // Run once the menu has closed and its event handling has returned, so that the
+    // action may rebuild the model or open a window. The item and the call are held
+    // by value: the widget may be gone by then.
+    NSMenuItemPtr item = entry.item;
+    QTimer::singleShot(0, QCoreApplication::instance(),
+                       [item, call = item->action().call] { call(item.get()); });
 }
 
 } // namespace platform

@@ -20,6 +20,12 @@ std::shared_ptr<const NSImage> NSImage::imageWithContentsOfFile(const QString& p
         new NSImage(info.absoluteFilePath(), info.completeBaseName()));
 }
 
+const QIcon& NSImage::icon() const {
+    if (!m_icon)
+        m_icon = QIcon(m_path);
+    return *m_icon;
+}
+
 std::optional<QFont> NSAttributedString::font() const {
     const auto it = m_attributes.constFind(NSFontAttributeName);
     if (it == m_attributes.constEnd() || it->typeId() != QMetaType::QFont)

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QString>
 #include <QVariantMap>
 
@@ -28,11 +29,15 @@ public:
     QString path() const { return m_path; }
     // The file's name without folder and extension ("graphiteStatusChecked").
     QString name() const { return m_name; }
+    // The picture as an icon, made at the first call and kept with the image: a menu
+    // made anew at every click finds its pictures read already. Main thread only.
+    const QIcon& icon() const;
 
 private:
     NSImage(QString path, QString name) : m_path(std::move(path)), m_name(std::move(name)) {}
     QString m_path;
     QString m_name;
+    mutable std::optional<QIcon> m_icon;
 };
 using NSImagePtr = std::shared_ptr<const NSImage>;
 

@@ -88,8 +88,12 @@ platform::NSMenu* TrayItem::openMenu() const {
 
 void TrayItem::updateIcon() {
     const platform::NSImagePtr image = shownImage();
+    // The tray draws the icon again at every change, so an unchanged picture is not set.
+    if (image && image == m_iconImage)
+        return;
+    m_iconImage = image;
     if (image)
-        m_icon.setIcon(QIcon(image->path()));
+        m_icon.setIcon(image->icon());
     else // an extra without a picture still needs something to click on
         m_icon.setIcon(QApplication::style()->standardIcon(QStyle::SP_FileDialogListView));
 }

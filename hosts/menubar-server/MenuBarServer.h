@@ -50,6 +50,8 @@ private:
     QString m_location;
     std::unique_ptr<platform::LoadedPrincipal<platform::NSMenuExtra>> m_loaded;
     QSystemTrayIcon m_icon;
+    // The picture the tray icon shows now; null for the stand-in of an extra without one.
+    platform::NSImagePtr m_iconImage;
     QPointer<platform::MenuWidget> m_menuWidget;
 };
 

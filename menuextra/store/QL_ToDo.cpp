@@ -1,8 +1,7 @@
 #include "menuextra/store/QL_ToDo.h"
 
 #include "platform/Clock.h"
-
-#include <QTimeZone>
+#include "platform/LocalZone.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,9 +44,9 @@ std::optional<QDateTime> readStoredDate(const QL_ToDo::Text& text) {
         (value[15] == u'Z' || value[15] == u'z')) {
         const QTime time(digitsAt(value, 9, 2), digitsAt(value, 11, 2), digitsAt(value, 13, 2));
         if (time.isValid())
-            day = QDateTime(day, time, Qt::UTC).toLocalTime().date();
+            day = platform::LocalZone::toLocal(QDateTime(day, time, Qt::UTC)).date();
     }
-    const QDateTime start = day.startOfDay(Qt::LocalTime);
+    const QDateTime start = platform::LocalZone::startOfDay(day);
     if (!start.isValid())
         return std::nullopt;
     return start;

@@ -140,6 +140,7 @@ private slots:
     void comparisons_data();
     void comparisons();
     void sortIsStable();
+    void titleOrderFoldsCaseLikeTheComparison();
     void trimming_data();
     void trimming();
     void menuBarIconPerSetting_data();
@@ -360,6 +361,34 @@ void TestMenuExtra::sortIsStable() {
         titles << item->title();
     // Both priority 3: "APPLE" (first in the file) stays before "Apple".
     QCOMPARE(titles.mid(titles.indexOf("APPLE"), 2), QStringList({"APPLE", "Apple"}));
+}
+
+void TestMenuExtra::titleOrderFoldsCaseLikeTheComparison() {
+    // Titles whose case folding is not plain ASCII: the title grouping orders them as a
+    // case-insensitive comparison does, letters outside the first plane included.
+    QVERIFY(installMenuStore(QStringLiteral("mixed")));
+    const QString ics =
+        storetest::storeRoot() + QStringLiteral("/Sources/home.calendar/corestorage.ics");
+    QFile file(ics);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    text.replace("SUMMARY:banana", "SUMMARY:\xc3\x9f\xc3\xa4 \xce\xa3");      // "ßä Σ"
+    text.replace("SUMMARY:Apple", "SUMMARY:\xc2\xb5 \xf0\x90\x90\x80");       // "µ 𐐀"
+    text.replace("SUMMARY:Call bank", "SUMMARY:\xce\xbc \xf0\x90\x90\xa8");   // "μ 𐐨"
+    text.replace("SUMMARY:Meeting", "SUMMARY:\xe1\xba\x9e\xc3\x84 \xcf\x82"); // "ẞÄ ς"
+    QVERIFY(storetest::writeFile(ics, text));
+    applySettings(QStringLiteral("sortOrder=4 showTooltips=0 showLabels=0"));
+    auto extra = makeMenuExtra();
+    extra->refreshMenu();
+    QStringList titles;
+    for (const auto& item : extra->theMenu().itemArray())
+        if (item->action().selector == QLatin1String("toDoMenuItemSelected:"))
+            titles << item->title();
+    QVERIFY(titles.contains(QString::fromUtf8("\xc2\xb5 \xf0\x90\x90\x80")));
+    for (qsizetype i = 1; i < titles.size(); ++i)
+        QVERIFY2(QString::compare(titles[i - 1], titles[i], Qt::CaseInsensitive) <= 0,
+                 qPrintable(titles[i - 1] + QStringLiteral(" before ") + titles[i]));
 }
 
 void TestMenuExtra::trimming_data() {

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QtTest>
@@ -71,6 +72,13 @@ void sendKey(QWidget& widget, QEvent::Type type, int key, Qt::KeyboardModifiers 
     QApplication::sendEvent(&widget, &event);
 }
 
+void typeText(QWidget& widget, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent event(QEvent::KeyPress, c.toUpper().unicode(), Qt::NoModifier, QString(c));
+        QApplication::sendEvent(&widget, &event);
+    }
+}
+
 QImage grabbed(MenuWidget& menu) {
     return menu.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
@@ -89,6 +97,7 @@ private slots:
     void toolTipsKeepTheirLinesAndShowNoMarkup();
     void reloadFollowsTheModel();
     void longMenusOpenInParts();
+    void longMenusScrollThroughTheRowsInView();
 
 private:
     QTemporaryDir m_dir;
@@ -325,6 +334,127 @@ void TestMenuWidget::longMenusOpenInParts() {
     menu.setMaximumItemsPerLevel(100);
     QVERIFY(menu.parts().isEmpty());
     QCOMPARE(menu.actions().size(), model.numberOfItems());
+}
+
+void TestMenuWidget::longMenusScrollThroughTheRowsInView() {
+    // 2,000 items, a disabled label among them, an alternate, and a last section.
+    NSMenu model;
+    std::vector<NSMenuItemPtr> items;
+    for (int i = 0; i < 2000; ++i) {
+        items.push_back(item(QStringLiteral("Item %1").arg(i, 4, 10, QLatin1Char('0'))));
+        model.addItem(items.back());
+        if (i == 1500) {
+            const NSMenuItemPtr alternate = item(QStringLiteral("Alternate of 1500"));
+            alternate->setAlternate(true);
+            alternate->setKeyEquivalentModifierMask(NSAlternateKeyMask);
+            model.addItem(alternate);
+        }
+    }
+    items[1000]->setEnabled(false);
+    items[1800]->setToolTip(QStringLiteral("Calendar: Work"));
+    NSMenuItem* chosen = nullptr;
+    items[1800]->setAction(
+        NSAction{QStringLiteral("pick:"), [&](NSMenuItem* from) { chosen = from; }});
+    model.addItem(NSMenuItem::separatorItem());
+    const NSMenuItemPtr settings = item(QStringLiteral("Settings"));
+    model.addItem(settings);
+    const std::size_t count = std::size_t(model.numberOfItems());
+    const auto indexOf = [&](const NSMenuItemPtr& wanted) {
+        return std::size_t(std::find(model.itemArray().begin(), model.itemArray().end(), wanted) -
+                           model.itemArray().begin());
+    };
+
+    MenuWidget menu(model);
+    QVERIFY(menu.isWindowed());
+    const int screenHeight = QGuiApplication::primaryScreen()->availableGeometry().height();
+    QVERIFY(menu.actions().size() > 5 && menu.actions().size() < 100);
+    QVERIFY(menu.sizeHint().height() <= screenHeight);
+    QVERIFY(menu.actionForItem(items[0].get()));
+    QVERIFY(!menu.actionForItem(settings.get()));
+    QVERIFY(showMenu(menu));
+    QVERIFY(!grabbed(menu).isNull());
+    const std::size_t rows = menu.rowsInView().second - menu.rowsInView().first;
+
+    const auto isActive = [&](const NSMenuItemPtr& wanted) {
+        QAction* action = menu.actionForItem(wanted.get());
+        return action && menu.activeAction() == action;
+    };
+    // End, then Down rounds to the top; Home; Down row by row past the bottom of the view.
+    sendKey(menu, QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+    QVERIFY(isActive(settings));
+    QCOMPARE(menu.rowsInView().second, count);
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QVERIFY(isActive(items[0]));
+    QCOMPARE(menu.rowsInView().first, std::size_t(0));
+    sendKey(menu, QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+    QVERIFY(isActive(items[0]));
+    for (std::size_t i = 0; i < rows + 5; ++i)
+        sendKey(menu, QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QVERIFY(isActive(items[rows + 5]));
+    QCOMPARE(menu.rowsInView().second, rows + 6);
+    sendKey(menu, QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+    QVERIFY(isActive(items[rows + 5 + rows - 1]));
+    sendKey(menu, QEvent::KeyPress, Qt::Key_PageUp, Qt::NoModifier);
+    QVERIFY(isActive(items[rows + 5]));
+
+    // The disabled item is passed over, both ways.
+    menu.scrollToItem(999);
+    QVERIFY(isActive(items[999]));
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QVERIFY(isActive(items[1001]));
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QVERIFY(isActive(items[999]));
+
+    // The wheel moves the view three rows a notch, and not past either end.
+    menu.scrollToItem(0);
+    const auto wheel = [&](int angle) {
+        QWheelEvent event(QPointF(10, 10), menu.mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, angle), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&menu, &event);
+    };
+    wheel(-120);
+    QCOMPARE(menu.rowsInView().first, std::size_t(3));
+    wheel(240);
+    QCOMPARE(menu.rowsInView().first, std::size_t(0));
+    // The pointer resting at the bottom edge moves the view down, at the top back up.
+    const auto hover = [&](int y) {
+        QMouseEvent event(QEvent::MouseMove, QPointF(30, y), menu.mapToGlobal(QPointF(30, y)),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&menu, &event);
+    };
+    hover(menu.height() - 2);
+    QTRY_VERIFY(menu.rowsInView().first >= 3);
+    hover(menu.height() / 2);
+    const std::size_t stopped = menu.rowsInView().first;
+    QTest::qWait(120);
+    QCOMPARE(menu.rowsInView().first, stopped);
+    hover(1);
+    QTRY_COMPARE(menu.rowsInView().first, std::size_t(0));
+    hover(menu.height() / 2);
+
+    // Type-ahead finds an item far out of view; its tool tip is there; Return chooses it.
+    typeText(menu, QStringLiteral("item 18"));
+    QVERIFY(isActive(items[1800]));
+    QCOMPARE(menu.actionForItem(items[1800].get())->toolTip(),
+             QStringLiteral("<p style=\"white-space:pre-wrap\">Calendar: Work</p>"));
+
+    // Alt shows the alternate in its primary's place in a scrolled view.
+    const std::size_t alternateIndex = indexOf(items[1500]) + 1;
+    menu.scrollToItem(alternateIndex - 1);
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QAction* alternate = menu.actionForItem(model.itemAtIndex(int(alternateIndex)).get());
+    QVERIFY(alternate && alternate->isVisible());
+    QVERIFY(!menu.actionForItem(items[1500].get())->isVisible());
+    sendKey(menu, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+    QVERIFY(!alternate->isVisible());
+
+    // However far it went, the menu holds about a screenful of actions.
+    QVERIFY(menu.actions().size() < 100);
+    menu.scrollToItem(indexOf(items[1800]));
+    sendKey(menu, QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QTRY_COMPARE(chosen, items[1800].get());
+    QVERIFY(!menu.isVisible());
 }
 
 QUILLO_TEST_MAIN(TestMenuWidget)

@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
+#include "platform/LocalZone.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/TextFile.h"
@@ -284,6 +285,71 @@ private slots:
         platform::Clock::setFixedNow(std::nullopt);
         testenv::setTimeZone("Europe/Berlin");
         QVERIFY(qAbs(platform::Clock::now().secsTo(QDateTime::currentDateTime())) < 5);
+    }
+    // The zone held in memory gives the local times libc gives, on ordinary days and on
+    // the days of clock changes, in every zone; a zone Qt cannot read falls back.
+    void localZoneAgreesWithLibc_data() {
+        QTest::addColumn<QByteArray>("tz");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("Berlin") << QByteArray("Europe/Berlin") << true;
+        QTest::newRow("New York, with colon") << QByteArray(":America/New_York") << true;
+        QTest::newRow("Lord Howe, half-hour change") << QByteArray("Australia/Lord_Howe") << true;
+        QTest::newRow("Sao Paulo, midnight skipped") << QByteArray("America/Sao_Paulo") << true;
+        QTest::newRow("Kolkata") << QByteArray("Asia/Kolkata") << true;
+        QTest::newRow("UTC") << QByteArray("UTC") << true;
+        QTest::newRow("unknown name") << QByteArray("Nowhere/Atlantis") << false;
+        QTest::newRow("POSIX rule") << QByteArray("ABC+3DEF,M3.5.0,M10.5.0/3") << true;
+    }
+
+    void localZoneAgreesWithLibc() {
+        QFETCH(QByteArray, tz);
+        QFETCH(bool, held);
+        const QByteArray before = qgetenv("TZ");
+        testenv::setTimeZone(tz);
+        QCOMPARE(platform::LocalZone::zone().has_value(), held);
+        // Every day of two years (each clock change among them), and the far future.
+        QList<QDate> days;
+        for (QDate d(2018, 1, 1); d < QDate(2020, 1, 1); d = d.addDays(1))
+            days << d;
+        days << QDate(1969, 12, 31) << QDate(2100, 7, 1);
+        for (const QDate& day : days) {
+            const QDateTime fast = platform::LocalZone::startOfDay(day);
+            const QDateTime slow = day.startOfDay(Qt::LocalTime);
+            QVERIFY2(fast.toMSecsSinceEpoch() == slow.toMSecsSinceEpoch(),
+                     qPrintable(day.toString(Qt::ISODate) + QLatin1Char(' ') +
+                                fast.toString(Qt::ISODateWithMs) + QStringLiteral(" vs ") +
+                                slow.toString(Qt::ISODateWithMs)));
+            const QDateTime noon = platform::LocalZone::localDateTime(day, QTime(12, 0));
+            QCOMPARE(noon.toMSecsSinceEpoch(),
+                     QDateTime(day, QTime(12, 0), Qt::LocalTime).toMSecsSinceEpoch());
+            const QDateTime instant = slow.addSecs(7 * 3600 + 17);
+            QCOMPARE(platform::LocalZone::toLocal(instant.toUTC()).date(),
+                     instant.toLocalTime().date());
+            QCOMPARE(platform::LocalZone::toLocal(instant.toUTC()).time(),
+                     instant.toLocalTime().time());
+        }
+        testenv::setTimeZone(before);
+    }
+
+    void localZoneIsReadOncePerChange() {
+        testenv::setTimeZone("Europe/Berlin");
+        platform::LocalZone::zone();
+        const int reads = platform::LocalZone::readCount();
+        for (int i = 0; i < 10000; ++i)
+            platform::LocalZone::startOfDay(QDate(2020, 1, 1).addDays(i % 400));
+        QCOMPARE(platform::LocalZone::readCount(), reads);
+        testenv::setTimeZone("Asia/Tokyo");
+        QCOMPARE(platform::LocalZone::startOfDay(QDate(2020, 1, 1)).toUTC(),
+                 QDateTime(QDate(2019, 12, 31), QTime(15, 0), QTimeZone::utc()));
+        QCOMPARE(platform::LocalZone::readCount(), reads + 1);
+        // The clock's day follows a change of zone at the same instant.
+        platform::Clock::setFixedNow(QDateTime(QDate(2007, 3, 10), QTime(20, 0), QTimeZone::utc()));
+        QCOMPARE(platform::Clock::today(), QDate(2007, 3, 11));
+        testenv::setTimeZone("Europe/Berlin");
+        QCOMPARE(platform::Clock::today(), QDate(2007, 3, 10));
+        QCOMPARE(platform::Clock::todayNoon().toUTC(),
+                 QDateTime(QDate(2007, 3, 10), QTime(11, 0), QTimeZone::utc()));
+        platform::Clock::setFixedNow(std::nullopt);
     }
 };
 
