@@ -168,6 +168,7 @@ void QLMenuExtra::refreshMenu() {
         finishMenu(true);
     }
     m_refreshSettings.reset();
+    menuDidChange(m_theMenu.get());
 }
 
 void QLMenuExtra::finishMenu(bool withHeader) {

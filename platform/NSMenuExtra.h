@@ -18,6 +18,12 @@ public:
     virtual void menuExtraImagesChanged(NSMenuExtra* extra) = 0;
     // Show this menu now, as it is, at the pointer (the hot key's path).
     virtual void menuExtraPopUpMenu(NSMenuExtra* extra, NSMenu* menu) = 0;
+    // The extra rebuilt its menu model (a click, a setting, a watched file): a rendering
+    // kept between clicks (the menu the desktop draws) is built again from it.
+    virtual void menuExtraMenuChanged(NSMenuExtra* extra, NSMenu* menu) {
+        (void)extra;
+        (void)menu;
+    }
 };
 
 // The base class of a menu extra: a plug-in that a menu-bar host loads from its bundle
@@ -39,6 +45,15 @@ public:
             m_host->menuExtraPopUpMenu(this, menu);
     }
 
+    // Called by the extra after each rebuild of its menu model; tells the host.
+    void menuDidChange(NSMenu* menu) {
+        m_lastMenu = menu;
+        if (m_host)
+            m_host->menuExtraMenuChanged(this, menu);
+    }
+    // The model of the last rebuild the extra reported; null before the first.
+    NSMenu* lastMenu() const { return m_lastMenu; }
+
     const NSImagePtr& image() const { return m_image; }
     void setImage(NSImagePtr image);
     // Shown while the menu is open.
@@ -54,6 +69,7 @@ private:
     NSImagePtr m_image;
     NSImagePtr m_alternateImage;
     NSMenuExtraHost* m_host = nullptr;
+    NSMenu* m_lastMenu = nullptr;
 };
 
 } // namespace platform

@@ -7,6 +7,11 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +19,12 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 using platform::NSLog;
 
@@ -45,18 +56,24 @@ TrayItem::TrayItem(MenuBarServer& server,
       m_loaded(std::move(loaded)) {
     extra()->setHost(this);
     m_icon.setToolTip(m_identifier);
-    connect(&m_icon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-                    popUpAtIcon();
-            });
+    // The exported menu: a StatusNotifierItem host draws it (right click, every click on
+    // Wayland); on an XEmbed tray Qt draws it at a right click.
+    m_exported.setMarkup(server.usesStatusNotifier() ? platform::ExportedMenu::Markup::DBusMenu
+                                                     : platform::ExportedMenu::Markup::Qt);
+    if (platform::NSMenu* built = extra()->lastMenu())
+        m_exported.rebuild(built);
+    connect(&m_exported.menu(), &QMenu::aboutToShow, this, &TrayItem::exportedMenuRequested);
+    m_icon.setContextMenu(&m_exported.menu());
+    connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayItem::activated);
     updateIcon();
     m_icon.show();
 }
 
 TrayItem::~TrayItem() {
-    // The open menu draws the extra's model: it goes first, then the extra, then its code.
+    // The open menus draw the extra's model: they go first, then the extra, then its code.
     delete m_menuWidget.data();
+    m_icon.setContextMenu(nullptr);
+    m_exported.rebuild(nullptr);
     m_icon.hide();
     extra()->setHost(nullptr);
     m_loaded.reset();
@@ -90,6 +107,40 @@ void TrayItem::menuExtraImagesChanged(platform::NSMenuExtra*) {
 
 void TrayItem::menuExtraPopUpMenu(platform::NSMenuExtra*, platform::NSMenu* menu) {
     popUp(menu, false);
+}
+
+void TrayItem::menuExtraMenuChanged(platform::NSMenuExtra*, platform::NSMenu* menu) {
+    m_exported.rebuild(menu);
+    m_exportedRebuilt = true;
+}
+
+void TrayItem::exportedMenuRequested() {
+    m_exportedRebuilt = false;
+    platform::NSMenu* menu = extra()->menu();
+    // An extra that does not report its rebuilds is followed here.
+    if (!m_exportedRebuilt)
+        m_exported.rebuild(menu);
+}
+
+void TrayItem::activated(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        // A left click: the rich menu, which takes modifier keys. Wayland lets no program
+        // place a popup next to the icon; the desktop places it.
+        if (MenuBarServer::onWayland())
+            popUpAtPointer();
+        else
+            popUpAtIcon();
+        break;
+    case QSystemTrayIcon::Context:
+        // A right click shows the exported menu: the host draws it, or Qt on an XEmbed
+        // tray. A host that asks the item to show a menu itself gets the rich one.
+        if (m_server.usesStatusNotifier() && !m_exported.menu().isVisible())
+            popUpAtIcon();
+        break;
+    default:
+        break;
+    }
 }
 
 void TrayItem::popUpAtIcon() {
@@ -132,7 +183,72 @@ void TrayItem::popUp(platform::NSMenu* menu, bool atIcon) {
 
 // ---- MenuBarServer
 
-MenuBarServer::MenuBarServer(QObject* parent) : QObject(parent) {}
+namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+} // namespace
+
+MenuBarServer::MenuBarServer(QObject* parent) : QObject(parent) {
+    // Qt chooses the tray protocol once, at the first tray icon: a StatusNotifierItem when
+    // a watcher with a host is there, XEmbed otherwise. The probe makes that happen now,
+    // while we look ourselves; a watcher that arrives later is met by a restart.
+    watchForStatusNotifierWatcher();
+    m_statusNotifier = statusNotifierHostRegistered();
+    m_protocolProbe = std::make_unique<QSystemTrayIcon>();
+}
+
+bool MenuBarServer::onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+bool MenuBarServer::statusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kWatcherService))
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    call << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage &&
+           reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
+}
+
+void MenuBarServer::watchForStatusNotifierWatcher() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* watcher = new QDBusServiceWatcher(kWatcherService, bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
+            &MenuBarServer::statusNotifierMaybeArrived);
+    // A watcher may take its host a moment after its name.
+    bus.connect(kWatcherService, kWatcherPath, kWatcherService,
+                QStringLiteral("StatusNotifierHostRegistered"), this,
+                SLOT(statusNotifierMaybeArrived()));
+}
+
+void MenuBarServer::statusNotifierMaybeArrived() {
+    if (m_statusNotifier || m_restarting || !statusNotifierHostRegistered())
+        return;
+    // The icons are XEmbed ones, which this desktop's tray may not show at all (and it
+    // would draw no exported menu for them): start again, remembering what is loaded.
+    m_restarting = true;
+    NSLog(QStringLiteral("menubar-server :: tray :: a StatusNotifierItem host appeared; "
+                         "restarting to show the icons there"));
+    QTimer::singleShot(0, this, [this] {
+        while (!m_items.empty())
+            m_items.pop_back();
+        const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
+        char* const argv[] = {const_cast<char*>(program.constData()), nullptr};
+        ::execv(program.constData(), argv);
+        NSLog(QStringLiteral("menubar-server :: tray :: cannot restart: %1")
+                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        m_restarting = false;
+    });
+}
 
 MenuBarServer::~MenuBarServer() {
     while (!m_items.empty())
@@ -276,6 +392,9 @@ QString MenuBarServer::ShownMenu() {
     for (const auto& item : m_items)
         if (platform::NSMenu* menu = item->openMenu())
             return platform::dumpMenu(*menu);
+    for (const auto& item : m_items)
+        if (item->exportedMenu().menu().isVisible())
+            return platform::ExportedMenu::dump(item->exportedMenu().menu());
     return QString();
 }
 
