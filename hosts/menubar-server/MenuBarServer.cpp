@@ -4,6 +4,7 @@
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/TrayPlacement.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -63,7 +64,10 @@ TrayItem::TrayItem(MenuBarServer& server,
     if (platform::NSMenu* built = extra()->lastMenu())
         m_exported.rebuild(built);
     connect(&m_exported.menu(), &QMenu::aboutToShow, this, &TrayItem::exportedMenuRequested);
-    m_icon.setContextMenu(&m_exported.menu());
+    // An XEmbed tray leaves the right click to us: the menu opens next to the icon, as
+    // the rich one does, instead of at the pointer over the tray.
+    if (server.usesStatusNotifier())
+        m_icon.setContextMenu(&m_exported.menu());
     connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayItem::activated);
     updateIcon();
     m_icon.show();
@@ -73,6 +77,7 @@ TrayItem::~TrayItem() {
     // The open menus draw the extra's model: they go first, then the extra, then its code.
     delete m_menuWidget.data();
     m_icon.setContextMenu(nullptr);
+    m_exported.menu().hide();
     m_exported.rebuild(nullptr);
     m_icon.hide();
     extra()->setHost(nullptr);
@@ -115,6 +120,8 @@ void TrayItem::menuExtraMenuChanged(platform::NSMenuExtra*, platform::NSMenu* me
 }
 
 void TrayItem::exportedMenuRequested() {
+    if (m_exportedFresh)
+        return;
     m_exportedRebuilt = false;
     platform::NSMenu* menu = extra()->menu();
     // An extra that does not report its rebuilds is followed here.
@@ -135,8 +142,16 @@ void TrayItem::activated(QSystemTrayIcon::ActivationReason reason) {
     case QSystemTrayIcon::Context:
         // A right click shows the exported menu: the host draws it, or Qt on an XEmbed
         // tray. A host that asks the item to show a menu itself gets the rich one.
-        if (m_server.usesStatusNotifier() && !m_exported.menu().isVisible())
+        if (!m_server.usesStatusNotifier()) {
+            closeMenu();
+            // Built first, so that it is placed by its new size; not again as it shows.
+            exportedMenuRequested();
+            m_exportedFresh = true;
+            m_exported.menu().popup(placeNextToIcon(m_exported.menu().sizeHint()));
+            m_exportedFresh = false;
+        } else if (!m_exported.menu().isVisible()) {
             popUpAtIcon();
+        }
         break;
     default:
         break;
@@ -156,6 +171,22 @@ void TrayItem::closeMenu() {
         m_menuWidget->hide();
 }
 
+QPoint TrayItem::placeNextToIcon(const QSize& menuSize) const {
+    // Next to the icon and the panel holding it, never over them. A StatusNotifierItem
+    // host tells no icon geometry: the panel under the pointer (the click) stands in.
+    const QPoint pointer = QCursor::pos();
+    const QRect icon = m_icon.geometry();
+    QRect avoid = icon.isValid() ? icon : QRect(pointer, QSize(1, 1));
+    if (const std::optional<QRect> panel = platform::panelUnderPointer())
+        if (panel->contains(avoid.center()))
+            avoid = avoid.united(*panel);
+    if (!icon.isValid() && avoid.size() == QSize(1, 1))
+        return pointer; // no icon and no panel: where the user clicked
+    const QScreen* screen = QGuiApplication::screenAt(avoid.center());
+    return platform::trayMenuPosition(avoid, icon.isValid() ? icon.left() : pointer.x(), menuSize,
+                                      screen ? screen->geometry() : QRect());
+}
+
 void TrayItem::popUp(platform::NSMenu* menu, bool atIcon) {
     if (!menu)
         return;
@@ -166,17 +197,7 @@ void TrayItem::popUp(platform::NSMenu* menu, bool atIcon) {
     m_menuWidget = widget;
     connect(
         widget, &QMenu::aboutToHide, this, [this] { updateIcon(); }, Qt::QueuedConnection);
-    QPoint at = QCursor::pos();
-    const QRect icon = m_icon.geometry();
-    if (atIcon && icon.isValid()) {
-        // Below an icon in the upper half of its screen, above one in the lower half.
-        const QScreen* screen = QGuiApplication::screenAt(icon.center());
-        const QRect area = screen ? screen->geometry() : QRect();
-        if (area.isValid() && icon.center().y() > area.center().y())
-            at = QPoint(icon.left(), icon.top() - widget->sizeHint().height());
-        else
-            at = icon.bottomLeft() + QPoint(0, 1);
-    }
+    const QPoint at = atIcon ? placeNextToIcon(widget->sizeHint()) : QCursor::pos();
     widget->popup(at);
     updateIcon();
 }

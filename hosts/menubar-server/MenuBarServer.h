@@ -47,6 +47,7 @@ public:
 
 private:
     void popUp(platform::NSMenu* menu, bool atIcon);
+    QPoint placeNextToIcon(const QSize& menuSize) const;
     void updateIcon();
     void activated(QSystemTrayIcon::ActivationReason reason);
     // The host (or Qt, at a right click) is about to show the exported menu: the extra
@@ -61,6 +62,7 @@ private:
     QPointer<platform::MenuWidget> m_menuWidget;
     platform::ExportedMenu m_exported;
     bool m_exportedRebuilt = false;
+    bool m_exportedFresh = false;
 };
 
 // The menu-bar server: menu extras loaded by bundle location, each shown as a tray icon;
