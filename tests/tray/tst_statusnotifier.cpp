@@ -18,7 +18,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
+#include <QWidget>
 
 using namespace platform;
 using namespace traytest;
@@ -103,19 +105,35 @@ QByteArray toDoText(const QString& path, const QByteArray& summary) {
     "----\n"                                                                                       \
     "\"Quillo Settings…\"\n"
 
-// Adds Quillo without blocking: the server registers its item with the watcher in this
-// process while it answers.
-bool addQuillo() {
-    QDBusMessage add =
-        QDBusMessage::createMethodCall(kMenuBarServerService, kMenuBarServerPath,
-                                       kMenuBarServerInterface, QStringLiteral("AddMenuExtra"));
-    add << quilloMenuURL().toLocalFile();
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(add, 20000);
+// A call on the server that keeps this process answering meanwhile: the server may be
+// registering its item with the watcher here while it answers.
+QVariant serverCall(const QString& method, const QVariantList& args = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kMenuBarServerService, kMenuBarServerPath,
+                                                          kMenuBarServerInterface, method);
+    message.setArguments(args);
+    message.setAutoStartService(false);
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 20000);
     QDeadlineTimer deadline(20000);
     while (!pending.isFinished() && !deadline.hasExpired())
         QTest::qWait(10);
-    return pending.isFinished() && !pending.isError() &&
-           pending.reply().arguments().value(0).toInt() == 0;
+    if (!pending.isFinished() || pending.isError())
+        return QVariant();
+    return pending.reply().arguments().value(0);
+}
+
+bool addQuillo() {
+    const QVariant status =
+        serverCall(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()});
+    return status.isValid() && status.toInt() == 0;
+}
+
+QString shown() {
+    return serverCall(QStringLiteral("ShownMenu")).toString();
+}
+
+// The fields of the first line of ListMenuExtras.
+QStringList firstExtra() {
+    return serverCall(QStringLiteral("ListMenuExtras")).toStringList().value(0).split('\t');
 }
 
 } // namespace
@@ -199,10 +217,77 @@ private slots:
 
         // A left click (Activate) shows the rich menu, which takes modifier keys.
         QVERIFY(peer.callItem(QStringLiteral("Activate"), 600, 5));
-        QTRY_VERIFY(shownMenu().contains(QStringLiteral(" tag=")));
+        QTRY_VERIFY(shown().contains(QStringLiteral(" tag=")));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
-        QTRY_VERIFY(shownMenu().isEmpty());
+        QTRY_VERIFY(shown().isEmpty());
         QCOMPARE(writeSetting("showLabels", "1"), 0);
+    }
+
+    // The host gives no icon geometry: the rich menu opens next to the panel under the
+    // pointer, below a top panel and above a bottom one, never over it.
+    void placementByThePanel_data() {
+        QTest::addColumn<bool>("top");
+        QTest::newRow("top panel") << true;
+        QTest::newRow("bottom panel") << false;
+    }
+    void placementByThePanel() {
+        QFETCH(bool, top);
+        StatusNotifierPeer peer;
+        QVERIFY(peer.start());
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 10000);
+
+        QWidget panel(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        panel.setGeometry(screen.left(), top ? screen.top() : screen.bottom() - 31, screen.width(),
+                          32);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        const QPoint click(panel.geometry().right() - 40, panel.geometry().center().y());
+        QVERIFY(xdotool(
+            {QStringLiteral("mousemove"), QString::number(click.x()), QString::number(click.y())}));
+        QTest::qWait(100);
+        QVERIFY(peer.callItem(QStringLiteral("Activate"), click.x(), click.y()));
+        QTRY_COMPARE(menuWindowsOfServer().size(), 1);
+        const QRect menu = menuWindowsOfServer().value(0);
+        if (top)
+            QVERIFY2(menu.top() > panel.geometry().bottom(),
+                     qPrintable(QString::number(menu.top())));
+        else
+            QVERIFY2(menu.bottom() < panel.geometry().top(),
+                     qPrintable(QString::number(menu.bottom())));
+        QVERIFY(screen.contains(menu));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+        QTRY_VERIFY(menuWindowsOfServer().isEmpty());
+    }
+
+    // At login the panel may come after the server: its icons were XEmbed ones (Qt
+    // chose when no watcher was there); a watcher arriving 5 s later gets the item.
+    void lateWatcher() {
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        const qint64 pid = server.process().processId();
+        QVERIFY(addQuillo()); // remembered already when the tests before ran
+        QCOMPARE(firstExtra().value(0), QStringLiteral("com.orvane.quillo"));
+        StatusNotifierPeer peer;
+        QTest::qWait(5000);
+        QVERIFY(!server.log().contains(QStringLiteral("restarting")));
+        QVERIFY(peer.start());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 15000);
+        QVERIFY(server.log().contains(QStringLiteral(
+            "menubar-server :: tray :: a StatusNotifierItem host appeared; restarting to show "
+            "the icons there")));
+        QCOMPARE(server.process().processId(), pid);
+        QTRY_VERIFY(serverRunning());
+        QTRY_COMPARE(firstExtra().value(3), QStringLiteral("yes"));
+        std::optional<MenuNode> layout = peer.menuLayout();
+        QVERIFY(layout && layout->find(QStringLiteral("Attend:VTODO review")));
+        // Once shown there, a watcher that restarts is Qt's to meet: no second restart.
+        peer.stop();
+        QVERIFY(peer.start());
+        QTest::qWait(500);
+        QCOMPARE(server.log().count(QStringLiteral("restarting")), 1);
     }
 };
 
