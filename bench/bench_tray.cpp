@@ -5,7 +5,8 @@
 //      often its threads woke up;
 //   3. the exported menu of the same 1,000 to-dos as a StatusNotifierItem host gets it:
 //      the host's AboutToShow (the store read, the menu and the exported menu rebuilt) and
-//      its GetLayout answered, and GetLayout alone. "bench_tray --exported" runs only this.
+//      its GetLayout answered, and GetLayout alone. "bench_tray --exported" runs only this;
+//      BENCH_NO_ICONS=1 turns the items' icons off, to see what their pictures cost.
 // The server runs on a session bus of the benchmark's own, trayer is the tray.
 #include "StatusNotifierPeer.h"
 #include "TrayTestSupport.h"
@@ -244,6 +245,8 @@ int main(int argc, char** argv) {
     QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"),
                 testenv::dataHome() + "/PreferencePanes/Quillo.prefPane");
     QL_Preferences::sharedPreferences().setCheckForUpdatesOnLaunch(false);
+    if (qEnvironmentVariableIsSet("BENCH_NO_ICONS"))
+        QL_Preferences::sharedPreferences().setInformationalIcons(0);
     if (exportedOnly) {
         benchExportedMenu(clicks);
         return 0;
