@@ -52,6 +52,9 @@ public:
     bool hostRegistered() const { return m_started; }
     int protocolVersion() const { return 0; }
 
+    // Reads an item registered with another watcher (a real panel): "service/path".
+    void useItem(const QString& entry) { m_items = QStringList{entry}; }
+
     // The bus service and path of the first registered item; nothing before one is.
     std::optional<std::pair<QString, QString>> firstItem() const;
     // A property of the first item's org.kde.StatusNotifierItem interface.
