@@ -216,6 +216,8 @@ private:
     void toggleToDo(const QL_ToDo& toDo);
     // Removes the to-do from its calendar's file, after the warning when that is on.
     void removeToDo(const QL_ToDo& toDo);
+    // The icon's badge, attention state and tool tip from the to-dos of the menu.
+    void updateStatus();
     // The choices of a to-do item: complete or reopen, edit, remove.
     std::shared_ptr<platform::NSMenu> choicesForToDo(const QL_ToDo& toDo);
     void unregisterHotKey();

@@ -4,10 +4,19 @@
 #include "platform/NSMenu.h"
 
 #include <memory>
+#include <optional>
 
 namespace platform {
 
 class NSMenuExtra;
+
+// What the tray icon shows besides its picture; the host draws it.
+struct NSMenuExtraStatus {
+    int badgeCount = 0; // drawn on the icon when above 0
+    bool needsAttention = false;
+    std::optional<QString> toolTip; // absent: the host's own
+    bool operator==(const NSMenuExtraStatus&) const = default;
+};
 
 // What a host (the menu-bar server) is told by the menu extra it shows. Called on the
 // main thread.
@@ -24,6 +33,8 @@ public:
         (void)extra;
         (void)menu;
     }
+    // The badge, attention state or tool tip changed.
+    virtual void menuExtraStatusChanged(NSMenuExtra* extra) { (void)extra; }
 };
 
 // The base class of a menu extra: a plug-in that a menu-bar host loads from its bundle
@@ -54,6 +65,16 @@ public:
     // The model of the last rebuild the extra reported; null before the first.
     NSMenu* lastMenu() const { return m_lastMenu; }
 
+    const NSMenuExtraStatus& status() const { return m_status; }
+    // Tells the host only of a change.
+    void setStatus(const NSMenuExtraStatus& status) {
+        if (status == m_status)
+            return;
+        m_status = status;
+        if (m_host)
+            m_host->menuExtraStatusChanged(this);
+    }
+
     const NSImagePtr& image() const { return m_image; }
     void setImage(NSImagePtr image);
     // Shown while the menu is open.
@@ -70,6 +91,7 @@ private:
     NSImagePtr m_alternateImage;
     NSMenuExtraHost* m_host = nullptr;
     NSMenu* m_lastMenu = nullptr;
+    NSMenuExtraStatus m_status;
 };
 
 } // namespace platform

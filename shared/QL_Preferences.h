@@ -82,6 +82,14 @@ public:
     void setInternalBuildNumber(int value);
     void setFirstRun(bool value);
 
+    // The tray icon worth a glance (off by default): the number of open to-dos due today
+    // or overdue drawn on the icon, with the item asking for attention while any is
+    // overdue; and a tool tip naming the next due to-do.
+    bool showDueCountOnIcon() const;   // false
+    bool showNextDueInToolTip() const; // false
+    void setShowDueCountOnIcon(bool value);
+    void setShowNextDueInToolTip(bool value);
+
     // Sets the value for the key, writes the domain to disk, then posts the change
     // notification. A failed write is logged; the notification is posted all the same.
     void setObject(const QVariant& value, const QString& key);

@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPixmap>
 #include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
@@ -56,7 +58,7 @@ TrayItem::TrayItem(MenuBarServer& server,
     : m_server(server), m_identifier(std::move(identifier)), m_location(std::move(location)),
       m_loaded(std::move(loaded)) {
     extra()->setHost(this);
-    m_icon.setToolTip(m_identifier);
+    m_icon.setToolTip(extra()->status().toolTip.value_or(m_identifier));
     // The exported menu: a StatusNotifierItem host draws it (right click, every click on
     // Wayland); on an XEmbed tray Qt draws it at a right click.
     m_exported.setMarkup(server.usesStatusNotifier() ? platform::ExportedMenu::Markup::DBusMenu
@@ -98,12 +100,50 @@ platform::NSMenu* TrayItem::openMenu() const {
     return m_menuWidget && m_menuWidget->isVisible() ? &m_menuWidget->model() : nullptr;
 }
 
+namespace {
+
+// The picture with a count on it, at each size a tray may ask for.
+QIcon iconWithBadge(const QIcon& base, int count) {
+    const QString text = count > 99 ? QStringLiteral("99+") : QString::number(count);
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.drawPixmap(0, 0, base.pixmap(size, size));
+        const qreal diameter = size * 0.6;
+        const QRectF badge(size - diameter, size - diameter, diameter, diameter);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0xd0, 0x20, 0x20));
+        painter.drawEllipse(badge);
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(std::max(6, int(diameter * (text.size() > 1 ? 0.55 : 0.75))));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(badge, Qt::AlignCenter, text);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
 void TrayItem::updateIcon() {
     const platform::NSImagePtr image = shownImage();
-    if (image)
-        m_icon.setIcon(QIcon(image->path()));
-    else // an extra without a picture still needs something to click on
-        m_icon.setIcon(QApplication::style()->standardIcon(QStyle::SP_FileDialogListView));
+    // An extra without a picture still needs something to click on.
+    const QIcon base = image ? QIcon(image->path())
+                             : QApplication::style()->standardIcon(QStyle::SP_FileDialogListView);
+    const int count = extra()->status().badgeCount;
+    m_icon.setIcon(count > 0 ? iconWithBadge(base, count) : base);
+}
+
+void TrayItem::menuExtraStatusChanged(platform::NSMenuExtra*) {
+    // The attention state has no way through Qt's tray icon yet; the count shows it.
+    m_icon.setToolTip(extra()->status().toolTip.value_or(m_identifier));
+    updateIcon();
 }
 
 void TrayItem::menuExtraImagesChanged(platform::NSMenuExtra*) {

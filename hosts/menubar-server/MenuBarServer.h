@@ -44,6 +44,7 @@ public:
     void menuExtraImagesChanged(platform::NSMenuExtra* extra) override;
     void menuExtraPopUpMenu(platform::NSMenuExtra* extra, platform::NSMenu* menu) override;
     void menuExtraMenuChanged(platform::NSMenuExtra* extra, platform::NSMenu* menu) override;
+    void menuExtraStatusChanged(platform::NSMenuExtra* extra) override;
 
 private:
     void popUp(platform::NSMenu* menu, bool atIcon);

@@ -10,14 +10,18 @@
 #include "shared/QL_Preferences.h"
 
 #include <QApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDate>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
@@ -104,6 +108,50 @@ QByteArray toDoText(const QString& path, const QByteArray& summary) {
     "    \"Remove…\"\n"                                                                          \
     "----\n"                                                                                       \
     "\"Quillo Settings…\"\n"
+
+// The largest picture of an IconPixmap property: a(iiay), ARGB32 in network byte order.
+QImage largestIconPixmap(const QVariant& property) {
+    const QDBusArgument argument = property.value<QDBusArgument>();
+    QImage largest;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray bytes;
+        argument.beginStructure();
+        argument >> width >> height >> bytes;
+        argument.endStructure();
+        if (width <= largest.width() || bytes.size() < qsizetype(width) * height * 4)
+            continue;
+        QImage image(width, height, QImage::Format_ARGB32);
+        const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x, p += 4)
+                image.setPixel(x, y, qRgba(p[1], p[2], p[3], p[0]));
+        largest = image;
+    }
+    argument.endArray();
+    return largest;
+}
+
+// The title of a ToolTip property: (s a(iiay) s s), icon name, pictures, title, text.
+QString toolTipTitle(const QVariant& property) {
+    const QDBusArgument argument = property.value<QDBusArgument>();
+    QString icon, title, text;
+    argument.beginStructure();
+    argument >> icon;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int w = 0, h = 0;
+        QByteArray bytes;
+        argument.beginStructure();
+        argument >> w >> h >> bytes;
+        argument.endStructure();
+    }
+    argument.endArray();
+    argument >> title >> text;
+    argument.endStructure();
+    return title;
+}
 
 // A call on the server that keeps this process answering meanwhile: the server may be
 // registering its item with the watcher here while it answers.
@@ -288,6 +336,58 @@ private slots:
         QVERIFY(peer.start());
         QTest::qWait(500);
         QCOMPARE(server.log().count(QStringLiteral("restarting")), 1);
+    }
+
+    // The icon worth a glance: off by default; on, a count of the open to-dos due today
+    // or overdue on the icon, and the next due to-do as the tool tip.
+    void iconWorthAGlance() {
+        QFile file(homeCalendar());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray text = file.readAll();
+        file.close();
+        const QByteArray today = QDate::currentDate().toString("yyyyMMdd").toLatin1();
+        const QByteArray later = QDate::currentDate().addDays(3).toString("yyyyMMdd").toLatin1();
+        text.replace("END:VCALENDAR",
+                     "BEGIN:VTODO\r\nUID:rent\r\nSUMMARY:Pay the rent\r\nDUE;VALUE=DATE:" + today +
+                         "\r\nEND:VTODO\r\nBEGIN:VTODO\r\nUID:plumber\r\nSUMMARY:Call the "
+                         "plumber\r\nDUE;VALUE=DATE:" +
+                         later + "\r\nEND:VTODO\r\nEND:VCALENDAR");
+        QSaveFile replaced(homeCalendar());
+        QVERIFY(replaced.open(QIODevice::WriteOnly));
+        replaced.write(text);
+        QVERIFY(replaced.commit());
+
+        StatusNotifierPeer peer;
+        QVERIFY(peer.start());
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 10000);
+        const auto badge = [&peer] {
+            const QImage icon = largestIconPixmap(peer.itemProperty(QStringLiteral("IconPixmap")));
+            if (icon.isNull())
+                return QColor();
+            // Below the count, inside the badge.
+            return icon.pixelColor(icon.width() * 7 / 10, icon.height() * 19 / 20);
+        };
+        const auto isBadgeRed = [](const QColor& c) {
+            return c.red() > 180 && c.green() < 60 && c.blue() < 60;
+        };
+        QVERIFY(badge().isValid());
+        QVERIFY(!isBadgeRed(badge()));
+        QCOMPARE(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip"))),
+                 QStringLiteral("com.orvane.quillo"));
+
+        QCOMPARE(writeSetting("showDueCountOnIcon", "1"), 0);
+        QTRY_VERIFY2(isBadgeRed(badge()), qPrintable(badge().name()));
+        QCOMPARE(writeSetting("showNextDueInToolTip", "1"), 0);
+        QTRY_VERIFY2(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip")))
+                         .startsWith(QStringLiteral("Next due: Attend:VTODO review (")),
+                     qPrintable(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip")))));
+        QCOMPARE(writeSetting("showDueCountOnIcon", "0"), 0);
+        QCOMPARE(writeSetting("showNextDueInToolTip", "0"), 0);
+        QTRY_VERIFY(!isBadgeRed(badge()));
+        QTRY_COMPARE(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip"))),
+                     QStringLiteral("com.orvane.quillo"));
     }
 };
 
