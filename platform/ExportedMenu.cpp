@@ -89,7 +89,44 @@ QIcon ExportedMenu::iconForItem(const NSMenuItem& item) {
     return *m_icons.insert(key, icon);
 }
 
+namespace {
+
+// What the exported menu shows of a model, as one number: equal for a rebuild of the
+// model that changed nothing a host could see or choose.
+std::size_t fingerprintOf(const NSMenu& model, std::size_t seed) {
+    std::size_t h = qHash(model.numberOfItems(), seed);
+    for (const NSMenuItemPtr& item : model.itemArray()) {
+        const std::optional<NSAttributedString>& attributed = item->attributedTitle();
+        const QColor color =
+            attributed ? attributed->foregroundColor().value_or(QColor()) : QColor();
+        h = qHashMulti(h, item->isSeparatorItem(),
+                       attributed ? attributed->string() : item->title(), item->isEnabled(),
+                       item->action().isSet(), item->image() ? item->image()->path() : QString(),
+                       color.isValid() ? color.rgba() : 0u, item->toolTip().value_or(QString()),
+                       bool(item->toolTip()));
+        if (item->choices())
+            h = fingerprintOf(*item->choices(), h);
+    }
+    return h;
+}
+
+} // namespace
+
+NSMenuItemPtr ExportedMenu::itemAt(const Path& path) const {
+    if (!m_model || path.empty())
+        return nullptr;
+    NSMenuItemPtr item = m_model->itemAtIndex(path.front());
+    for (std::size_t i = 1; item && i < path.size(); ++i)
+        item = item->choices() ? item->choices()->itemAtIndex(path[i]) : nullptr;
+    return item;
+}
+
 void ExportedMenu::rebuild(const NSMenu* model) {
+    const std::size_t fingerprint = model ? fingerprintOf(*model, 0x51ed) : 0;
+    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0)
+        return; // as built: the host keeps its layout
+    m_model = model;
+    m_fingerprint = fingerprint;
     ++m_rebuildCount;
     // The exporter tells the host of every item added or removed: thousands of signals
     // for one rebuild, each making the host read the layout again. They are held back,
@@ -104,7 +141,7 @@ void ExportedMenu::rebuild(const NSMenu* model) {
         delete *it;
     m_subMenus.clear();
     if (model)
-        fill(&m_menu, *model, 0);
+        fill(&m_menu, *model, Path());
     if (!exporter || wasBlocked)
         return;
     exporter->blockSignals(false);
@@ -113,13 +150,18 @@ void ExportedMenu::rebuild(const NSMenu* model) {
     m_menu.removeAction(&announce);
 }
 
-void ExportedMenu::fill(QMenu* into, const NSMenu& model, int depth) {
+void ExportedMenu::fill(QMenu* into, const NSMenu& model, const Path& prefix) {
     const std::vector<NSMenuItemPtr>& items = model.itemArray();
     const std::size_t count = items.size();
     const auto limit = static_cast<std::size_t>(m_maximumItemsPerLevel);
+    const auto pathOf = [&prefix](std::size_t i) {
+        Path path = prefix;
+        path.push_back(int(i));
+        return path;
+    };
     if (count <= limit) {
-        for (const NSMenuItemPtr& item : items)
-            addItem(into, item, depth);
+        for (std::size_t i = 0; i < count; ++i)
+            addItem(into, items[i], pathOf(i));
         return;
     }
     // The head, the middle in parts named by their first and last titles, and the last
@@ -133,7 +175,7 @@ void ExportedMenu::fill(QMenu* into, const NSMenu& model, int depth) {
         }
     const std::size_t headEnd = std::min(limit, tailStart);
     for (std::size_t i = 0; i < headEnd; ++i)
-        addItem(into, items[i], depth);
+        addItem(into, items[i], pathOf(i));
     for (std::size_t from = headEnd; from < tailStart;) {
         const std::size_t to = std::min(from + limit, tailStart);
         QString title = guideTitle(model, from, to);
@@ -142,11 +184,11 @@ void ExportedMenu::fill(QMenu* into, const NSMenu& model, int depth) {
         QMenu* part = into->addMenu(title.replace(QLatin1Char('&'), QLatin1String("&&")));
         m_subMenus.push_back(part);
         for (std::size_t i = from; i < to; ++i)
-            addItem(part, items[i], depth + 1);
+            addItem(part, items[i], pathOf(i));
         from = to;
     }
     for (std::size_t i = tailStart; i < count; ++i)
-        addItem(into, items[i], depth);
+        addItem(into, items[i], pathOf(i));
 }
 
 QString ExportedMenu::guideTitle(const NSMenu& model, std::size_t from, std::size_t to) const {
@@ -168,17 +210,17 @@ QString ExportedMenu::guideTitle(const NSMenu& model, std::size_t from, std::siz
     return titleAt(*first) + QStringLiteral(" \u2013 ") + titleAt(*last);
 }
 
-void ExportedMenu::addItem(QMenu* into, const NSMenuItemPtr& item, int depth) {
+void ExportedMenu::addItem(QMenu* into, const NSMenuItemPtr& item, const Path& path) {
     if (item->isSeparatorItem()) {
         into->addSeparator();
         return;
     }
     const QIcon icon = iconForItem(*item);
-    if (item->choices() && depth < maximumDepth) {
+    if (item->choices() && int(path.size()) < maximumDepth) {
         QMenu* sub = into->addMenu(icon, markedUpTitle(*item));
         m_subMenus.push_back(sub);
         sub->menuAction()->setEnabled(item->isEnabled());
-        fill(sub, *item->choices(), depth + 1);
+        fill(sub, *item->choices(), path);
         return;
     }
     QAction* action = into->addAction(icon, markedUpTitle(*item));
@@ -187,10 +229,15 @@ void ExportedMenu::addItem(QMenu* into, const NSMenuItemPtr& item, int depth) {
         action->setToolTip(*item->toolTip());
     if (!item->action().isSet())
         return;
-    // The item and its call are held by value: the model may be rebuilt, and this menu
-    // with it, before the call runs.
-    QObject::connect(action, &QAction::triggered, &m_menu, [this, item] {
-        QTimer::singleShot(0, &m_menu, [item, call = item->action().call] { call(item.get()); });
+    // The item is found by its place when chosen: a rebuild of the model that changed
+    // nothing keeps this menu, and its items are the model's new ones. The item and its
+    // call are then held by value: the model may be rebuilt before the call runs.
+    QObject::connect(action, &QAction::triggered, &m_menu, [this, path] {
+        NSMenuItemPtr chosen = itemAt(path);
+        if (!chosen || !chosen->action().isSet())
+            return;
+        QTimer::singleShot(0, &m_menu,
+                           [chosen, call = chosen->action().call] { call(chosen.get()); });
     });
 }
 

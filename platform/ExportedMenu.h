@@ -39,8 +39,9 @@ public:
     QMenu& menu() { return m_menu; }
     void setMarkup(Markup markup) { m_markup = markup; }
 
-    // Empties the Qt menu and fills it from the model; null leaves it empty. The model
-    // may change or go afterwards: the actions hold the items they call.
+    // Empties the Qt menu and fills it from the model; null leaves it empty. A model that
+    // shows the same as at the last build keeps the menu as it is (a host is not told of
+    // a new layout). The model must outlive the menu's contents (rebuild with null first).
     void rebuild(const NSMenu* model);
     int rebuildCount() const { return m_rebuildCount; }
 
@@ -54,14 +55,19 @@ public:
     static QString dump(const QMenu& menu, int indent = 0);
 
 private:
-    void fill(QMenu* into, const NSMenu& model, int depth);
-    void addItem(QMenu* into, const NSMenuItemPtr& item, int depth);
+    // An item's place: its index in the model, then in each level of choices.
+    using Path = std::vector<int>;
+    void fill(QMenu* into, const NSMenu& model, const Path& prefix);
+    void addItem(QMenu* into, const NSMenuItemPtr& item, const Path& path);
+    NSMenuItemPtr itemAt(const Path& path) const;
     QString guideTitle(const NSMenu& model, std::size_t from, std::size_t to) const;
 
     QMenu m_menu;
     Markup m_markup;
     int m_maximumItemsPerLevel;
     int m_rebuildCount = 0;
+    const NSMenu* m_model = nullptr;
+    std::size_t m_fingerprint = 0;
     // Sub-menus of the current build (children of m_menu or of each other).
     std::vector<QMenu*> m_subMenus;
     // Icons by picture path and colour, kept across builds (a menu is built at every

@@ -102,6 +102,42 @@ private slots:
         QCOMPARE(qt.menu().actions().size(), 0);
     }
 
+    // A rebuild that changes nothing keeps the menu (the host keeps its layout), and its
+    // entries then reach the model's new items; any change builds it anew.
+    void unchangedModelKeepsTheMenu() {
+        std::vector<const NSMenuItem*> called;
+        const auto record = [&called](NSMenuItem* sender) { called.push_back(sender); };
+        NSMenu model;
+        const auto fillModel = [&](const QString& second) {
+            model.removeAllItems();
+            model.addItem(item(QStringLiteral("First"), record));
+            auto toDo = item(second, record);
+            auto choices = std::make_shared<NSMenu>();
+            choices->addItem(item(QStringLiteral("Edit…"), record));
+            toDo->setChoices(choices);
+            model.addItem(toDo);
+        };
+        fillModel(QStringLiteral("Second"));
+        ExportedMenu menu;
+        menu.rebuild(&model);
+        QAction* edit = actionNamed(menu.menu(), QStringLiteral("Edit…"));
+        fillModel(QStringLiteral("Second"));
+        menu.rebuild(&model);
+        QCOMPARE(menu.rebuildCount(), 1);
+        QCOMPARE(actionNamed(menu.menu(), QStringLiteral("Edit…")), edit);
+        edit->trigger();
+        QTRY_COMPARE(called.size(), std::size_t(1));
+        QCOMPARE(called.front(), model.itemAtIndex(1)->choices()->itemAtIndex(0).get());
+
+        fillModel(QStringLiteral("Second, renamed"));
+        menu.rebuild(&model);
+        QCOMPARE(menu.rebuildCount(), 2);
+        QVERIFY(actionNamed(menu.menu(), QStringLiteral("Second, renamed")));
+        model.itemAtIndex(0)->setEnabled(false);
+        menu.rebuild(&model);
+        QCOMPARE(menu.rebuildCount(), 3);
+    }
+
     // The icon: the picture with the colour as a dot in the lower right, or the dot alone,
     // in every pixel size a host may ask for.
     void icons() {
