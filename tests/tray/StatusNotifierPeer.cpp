@@ -38,6 +38,10 @@ QDBusMessage call(QDBusMessage message) {
 
 } // namespace
 
+void readLayout(const QVariant& node, MenuNode& into) {
+    readNode(node.value<QDBusArgument>(), into);
+}
+
 QImage MenuNode::icon() const {
     const QByteArray png = properties.value(QStringLiteral("icon-data")).toByteArray();
     return png.isEmpty() ? QImage() : QImage::fromData(png, "PNG");

@@ -34,6 +34,9 @@ struct MenuNode {
     QString dump(int indent = 0) const;
 };
 
+// Reads a layout node "(ia{sv}av)" of a GetLayout answer.
+void readLayout(const QVariant& node, MenuNode& into);
+
 class StatusNotifierPeer : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
