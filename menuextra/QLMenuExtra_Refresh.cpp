@@ -191,8 +191,6 @@ void QLMenuExtra::updateStatus() {
             const int days = toDo->daysDue();
             if (count && days <= 0)
                 ++status.badgeCount;
-            if (count && toDo->isExpired())
-                status.needsAttention = true;
             if (due->toMSecsSinceEpoch() < nextDue) {
                 nextDue = due->toMSecsSinceEpoch();
                 next = toDo;

@@ -12,8 +12,7 @@ class NSMenuExtra;
 
 // What the tray icon shows besides its picture; the host draws it.
 struct NSMenuExtraStatus {
-    int badgeCount = 0; // drawn on the icon when above 0
-    bool needsAttention = false;
+    int badgeCount = 0;             // drawn on the icon when above 0
     std::optional<QString> toolTip; // absent: the host's own
     bool operator==(const NSMenuExtraStatus&) const = default;
 };

@@ -83,8 +83,7 @@ public:
     void setFirstRun(bool value);
 
     // The tray icon worth a glance (off by default): the number of open to-dos due today
-    // or overdue drawn on the icon, with the item asking for attention while any is
-    // overdue; and a tool tip naming the next due to-do.
+    // or overdue drawn on the icon, and a tool tip naming the next due to-do.
     bool showDueCountOnIcon() const;   // false
     bool showNextDueInToolTip() const; // false
     void setShowDueCountOnIcon(bool value);

@@ -141,7 +141,6 @@ void TrayItem::updateIcon() {
 }
 
 void TrayItem::menuExtraStatusChanged(platform::NSMenuExtra*) {
-    // The attention state has no way through Qt's tray icon yet; the count shows it.
     m_icon.setToolTip(extra()->status().toolTip.value_or(m_identifier));
     updateIcon();
 }
