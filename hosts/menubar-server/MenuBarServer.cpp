@@ -179,8 +179,9 @@ void TrayItem::activated(QSystemTrayIcon::ActivationReason reason) {
             popUpAtIcon();
         break;
     case QSystemTrayIcon::Context:
-        // A right click shows the exported menu: the host draws it, or Qt on an XEmbed
-        // tray. A host that asks the item to show a menu itself gets the rich one.
+        // A right click shows the exported menu: a StatusNotifierItem host draws it
+        // itself; on an XEmbed tray it opens here, next to the icon. A host that asks the
+        // item to show a menu itself (ContextMenu) gets the rich one.
         if (!m_server.usesStatusNotifier()) {
             closeMenu();
             // Built first, so that it is placed by its new size; not again as it shows.
@@ -306,7 +307,8 @@ void MenuBarServer::statusNotifierMaybeArrived() {
         ::execv(program.constData(), argv);
         NSLog(QStringLiteral("menubar-server :: tray :: cannot restart: %1")
                   .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        m_restarting = false;
+        // Back as before, in the protocol Qt chose; no second attempt.
+        loadRemembered();
     });
 }
 
