@@ -176,6 +176,7 @@ void QLMenuExtra::refreshMenu() {
 void QLMenuExtra::updateStatus() {
     const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
     platform::NSMenuExtraStatus status;
+    status.symbolicImage = preferences.symbolicMenuIcon();
     const bool count = preferences.showDueCountOnIcon();
     const bool tip = preferences.showNextDueInToolTip();
     if (count || tip) {

@@ -12,7 +12,9 @@ class NSMenuExtra;
 
 // What the tray icon shows besides its picture; the host draws it.
 struct NSMenuExtraStatus {
-    int badgeCount = 0;             // drawn on the icon when above 0
+    int badgeCount = 0; // drawn on the icon when above 0
+    // The picture drawn as a shape in the panel's text colour (a light or dark panel).
+    bool symbolicImage = false;
     std::optional<QString> toolTip; // absent: the host's own
     bool operator==(const NSMenuExtraStatus&) const = default;
 };

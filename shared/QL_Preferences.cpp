@@ -313,3 +313,11 @@ bool QL_Preferences::showNextDueInToolTip() const {
 void QL_Preferences::setShowNextDueInToolTip(bool value) {
     setObject(QVariant(value), QStringLiteral("showNextDueInToolTip"));
 }
+
+bool QL_Preferences::symbolicMenuIcon() const {
+    return boolForKey(QStringLiteral("symbolicMenuIcon"), false);
+}
+
+void QL_Preferences::setSymbolicMenuIcon(bool value) {
+    setObject(QVariant(value), QStringLiteral("symbolicMenuIcon"));
+}

@@ -71,6 +71,7 @@ TrayItem::TrayItem(MenuBarServer& server,
     if (server.usesStatusNotifier())
         m_icon.setContextMenu(&m_exported.menu());
     connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayItem::activated);
+    qApp->installEventFilter(this);
     updateIcon();
     m_icon.show();
 }
@@ -131,13 +132,37 @@ QIcon iconWithBadge(const QIcon& base, int count) {
 
 } // namespace
 
+// The picture's shape in one colour, at each size a tray may ask for.
+QIcon symbolicIcon(const QIcon& picture, const QColor& color) {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = picture.pixmap(size, size);
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), color);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 void TrayItem::updateIcon() {
     const platform::NSImagePtr image = shownImage();
     // An extra without a picture still needs something to click on.
-    const QIcon base = image ? QIcon(image->path())
-                             : QApplication::style()->standardIcon(QStyle::SP_FileDialogListView);
+    QIcon base = image ? QIcon(image->path())
+                       : QApplication::style()->standardIcon(QStyle::SP_FileDialogListView);
+    if (extra()->status().symbolicImage) // the panel's text colour, light or dark
+        base = symbolicIcon(base, QGuiApplication::palette().color(QPalette::WindowText));
     const int count = extra()->status().badgeCount;
     m_icon.setIcon(count > 0 ? iconWithBadge(base, count) : base);
+}
+
+bool TrayItem::eventFilter(QObject* watched, QEvent* event) {
+    // A light panel turned dark (or back): the symbolic picture follows.
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange &&
+        extra()->status().symbolicImage)
+        updateIcon();
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayItem::menuExtraStatusChanged(platform::NSMenuExtra*) {

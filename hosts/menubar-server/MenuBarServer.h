@@ -46,6 +46,9 @@ public:
     void menuExtraMenuChanged(platform::NSMenuExtra* extra, platform::NSMenu* menu) override;
     void menuExtraStatusChanged(platform::NSMenuExtra* extra) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void popUp(platform::NSMenu* menu, bool atIcon);
     QPoint placeNextToIcon(const QSize& menuSize) const;

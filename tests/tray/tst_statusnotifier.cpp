@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QScreen>
+#include <QSet>
 #include <QTest>
 #include <QWidget>
 
@@ -388,6 +389,23 @@ private slots:
         QTRY_VERIFY(!isBadgeRed(badge()));
         QTRY_COMPARE(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip"))),
                      QStringLiteral("com.orvane.quillo"));
+
+        // The symbolic form: the picture's shape in the panel's text colour only.
+        const auto colours = [&peer] {
+            QSet<QRgb> seen;
+            const QImage icon = largestIconPixmap(peer.itemProperty(QStringLiteral("IconPixmap")));
+            for (int y = 0; y < icon.height(); ++y)
+                for (int x = 0; x < icon.width(); ++x)
+                    if (qAlpha(icon.pixel(x, y)) > 0)
+                        seen.insert(icon.pixel(x, y) | 0xff000000u);
+            return seen;
+        };
+        QVERIFY(colours().size() > 1);
+        QCOMPARE(writeSetting("symbolicMenuIcon", "1"), 0);
+        const QRgb ink = QGuiApplication::palette().color(QPalette::WindowText).rgb();
+        QTRY_COMPARE(colours(), QSet<QRgb>{ink | 0xff000000u});
+        QCOMPARE(writeSetting("symbolicMenuIcon", "0"), 0);
+        QTRY_VERIFY(colours().size() > 1);
     }
 };
 
