@@ -87,6 +87,9 @@ private slots:
         // What the server (a child) inherits: Wayland and nothing of X11.
         qputenv("WAYLAND_DISPLAY", "wayland-quillo");
         qputenv("QT_QPA_PLATFORM", "wayland");
+        // Qt's client-side decoration plug-in leaks a little at exit (the sanitizer build
+        // sees it, by then unloaded and unnamed); weston draws no decorations we test.
+        qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
         qunsetenv("DISPLAY");
     }
 
@@ -115,7 +118,9 @@ private slots:
                         .contains(QStringLiteral("\"Buy milk, eggs\" enabled")));
         QVERIFY(!server.log().contains(QStringLiteral("restarting")));
         QVERIFY(server.quit());
-        QCOMPARE(server.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY2(server.process().exitStatus() == QProcess::NormalExit &&
+                     server.process().exitCode() == 0,
+                 qPrintable(server.log().right(2500)));
     }
 
     void exportedMenuServed() {
@@ -134,7 +139,9 @@ private slots:
         QTRY_VERIFY(
             serverCall(QStringLiteral("ShownMenu")).toString().contains(QStringLiteral(" tag=")));
         QVERIFY(server.quit());
-        QCOMPARE(server.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY2(server.process().exitStatus() == QProcess::NormalExit &&
+                     server.process().exitCode() == 0,
+                 qPrintable(server.log().right(2500)));
     }
 };
 
