@@ -2,8 +2,13 @@
 //   1. from a click on the tray icon to the menu window mapped, with 1,000 to-dos in the
 //      menu: median and spread over several clicks;
 //   2. the menu-bar server's CPU time over 30 idle seconds with the store watched, and how
-//      often its threads woke up.
+//      often its threads woke up;
+//   3. the exported menu of the same 1,000 to-dos as a StatusNotifierItem host gets it:
+//      the host's AboutToShow (the store read, the menu and the exported menu rebuilt) and
+//      its GetLayout answered, and GetLayout alone. "bench_tray --exported" runs only this;
+//      BENCH_NO_ICONS=1 turns the items' icons off, to see what their pictures cost.
 // The server runs on a session bus of the benchmark's own, trayer is the tray.
+#include "StatusNotifierPeer.h"
 #include "TrayTestSupport.h"
 #include "common/TestEnv.h"
 
@@ -12,6 +17,9 @@
 #include "shared/QL_Preferences.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
@@ -158,6 +166,113 @@ CpuSample sample(qint64 pid) {
     return s;
 }
 
+int countEntries(const traytest::MenuNode& node) {
+    int n = 0;
+    for (const traytest::MenuNode& child : node.children)
+        n += 1 + countEntries(child);
+    return n;
+}
+
+const QString kQuilloMenu =
+    QStringLiteral("/PreferencePanes/Quillo.prefPane/Contents/Resources/Quillo.menu");
+
+// The host's side of the exported menu, with a watcher and host of our own.
+void benchExportedMenu(int rounds) {
+    traytest::StatusNotifierPeer peer;
+    if (!peer.start())
+        qFatal("cannot take the StatusNotifierWatcher name");
+    traytest::ServerProcess server(QStringLiteral(QUILLO_MENUBAR_SERVER));
+    if (!server.start())
+        qFatal("cannot start the menu-bar server");
+    QDBusMessage add = QDBusMessage::createMethodCall(
+        platform::kMenuBarServerService, platform::kMenuBarServerPath,
+        platform::kMenuBarServerInterface, QStringLiteral("AddMenuExtra"));
+    add << testenv::dataHome() + kQuilloMenu;
+    // The server registers its item with our watcher while it answers.
+    QDBusConnection::sessionBus().call(add, QDBus::BlockWithGui, 30000);
+    for (QElapsedTimer t; !peer.firstItem(); QCoreApplication::processEvents())
+        if (!t.isValid())
+            t.start();
+        else if (t.elapsed() > 10000)
+            qFatal("no item registered with the watcher");
+    // Timed as the host sees it: from the request to the answer received, without
+    // reading the answer's entries (done once, for their count).
+    const auto [service, item] = *peer.firstItem();
+    const QString menuPath =
+        peer.itemProperty(QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+    const auto menuCall = [&, service = service](const QString& method, const QVariantList& args) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            service, menuPath, QStringLiteral("com.canonical.dbusmenu"), method);
+        m.setArguments(args);
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(m, QDBus::Block, 30000);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            qFatal("%s failed", qPrintable(method));
+    };
+    const QVariantList getLayout{0, -1, QStringList()};
+    std::vector<double> full, layoutOnly;
+    for (int i = 0; i <= rounds; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        menuCall(QStringLiteral("AboutToShow"), {0});
+        menuCall(QStringLiteral("GetLayout"), getLayout);
+        const double ms = double(clock.nsecsElapsed()) / 1e6;
+        clock.restart();
+        menuCall(QStringLiteral("GetLayout"), getLayout);
+        const double layoutMs = double(clock.nsecsElapsed()) / 1e6;
+        if (i == 0)
+            continue; // a warm-up
+        full.push_back(ms);
+        layoutOnly.push_back(layoutMs);
+    }
+    const std::optional<traytest::MenuNode> layout = peer.menuLayout(false);
+    if (!layout)
+        qFatal("no layout");
+    const int entries = countEntries(*layout);
+
+    // A change that renames every to-do (the due dates shown or not, set from this
+    // process): from the setting written to the first GetLayout answer that shows it,
+    // so the notification, the store read, both menus rebuilt and the layout answered.
+    std::vector<double> changed;
+    QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+    for (int i = 0; i < std::max(3, rounds / 3); ++i) {
+        const bool show = !preferences.showDueDates();
+        QElapsedTimer clock;
+        clock.start();
+        preferences.setShowDueDates(show);
+        for (;;) {
+            QDBusMessage m = QDBusMessage::createMethodCall(
+                service, menuPath, QStringLiteral("com.canonical.dbusmenu"),
+                QStringLiteral("GetLayout"));
+            m.setArguments({0, 1, QStringList{QStringLiteral("label")}});
+            const QDBusMessage reply = QDBusConnection::sessionBus().call(m, QDBus::Block, 30000);
+            // A due date shown puts a triangle into the titles.
+            const bool shows = reply.type() == QDBusMessage::ReplyMessage &&
+                               QDBusMessage(reply).arguments().size() == 2 && [&] {
+                                   traytest::MenuNode top;
+                                   traytest::readLayout(reply.arguments().at(1), top);
+                                   return top.dump().contains(QChar(0x25B8));
+                               }();
+            if (shows == show)
+                break;
+            if (clock.elapsed() > 10000)
+                qFatal("the change did not reach the exported menu");
+        }
+        changed.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(changed.begin(), changed.end());
+    std::sort(full.begin(), full.end());
+    std::sort(layoutOnly.begin(), layoutOnly.end());
+    std::printf("Exported menu (%d to-dos, %d entries with their sub-menus), %d rounds:\n"
+                "  AboutToShow (menu rebuilt from the store, nothing changed) + GetLayout: "
+                "median %.1f ms, slowest %.1f ms\n"
+                "  GetLayout alone: median %.1f ms, slowest %.1f ms\n"
+                "  every title changed (a setting): from the change to the new layout "
+                "answered, median %.1f ms, slowest %.1f ms\n",
+                kCalendars * kPerCalendar, entries, rounds, median(full), full.back(),
+                median(layoutOnly), layoutOnly.back(), median(changed), changed.back());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -168,13 +283,20 @@ int main(int argc, char** argv) {
     testenv::isolateHome();
     traytest::startPrivateBus(QStringLiteral(QUILLO_MENUBAR_SERVER));
     QCoreApplication app(argc, argv);
-    const int clicks = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
+    const bool exportedOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--exported";
+    const int clicks = argc > 1 && !exportedOnly ? std::max(3, atoi(argv[1])) : 15;
 
     writeStore(testenv::dataHome());
     QDir().mkpath(testenv::dataHome() + "/PreferencePanes");
     QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"),
                 testenv::dataHome() + "/PreferencePanes/Quillo.prefPane");
     QL_Preferences::sharedPreferences().setCheckForUpdatesOnLaunch(false);
+    if (qEnvironmentVariableIsSet("BENCH_NO_ICONS"))
+        QL_Preferences::sharedPreferences().setInformationalIcons(0);
+    if (exportedOnly) {
+        benchExportedMenu(clicks);
+        return 0;
+    }
 
     traytest::Tray tray;
     traytest::ServerProcess server(QStringLiteral(QUILLO_MENUBAR_SERVER));
@@ -251,5 +373,10 @@ int main(int argc, char** argv) {
                 "  CPU time %.0f ms, %ld wake-ups of its threads\n",
                 kCalendars + 1, double(after.ticks - before.ticks) * 1000.0 / double(hz),
                 after.wakeups - before.wakeups);
+    std::fflush(stdout);
+    if (!server.quit())
+        qFatal("the menu-bar server did not quit");
+    tray.stop();
+    benchExportedMenu(clicks);
     return 0;
 }

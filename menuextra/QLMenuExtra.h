@@ -140,6 +140,11 @@ public:
     // Completes or reopens the item's to-do, removes it, or opens it in the editor,
     // by the modifier keys held as the action runs.
     void toDoMenuItemSelected(platform::NSMenuItem* sender);
+    // The same three one by one, from the choices of a to-do item (a menu the desktop
+    // draws passes no modifier keys); the sender is the choice.
+    void toggleToDoMenuItemSelected(platform::NSMenuItem* sender);
+    void editToDoMenuItemSelected(platform::NSMenuItem* sender);
+    void removeToDoMenuItemSelected(platform::NSMenuItem* sender);
     // Opens the editor for a new to-do.
     void newToDoMenuItemSelected(platform::NSMenuItem* sender);
     // Opens the settings pane in the settings host; nothing when it is not installed.
@@ -169,6 +174,8 @@ public:
     // longer in theMenu (a menu left open across a rebuild must not reach the record
     // that now has its tag).
     std::shared_ptr<QL_ToDo> toDoForMenuItem(const platform::NSMenuItem* item) const;
+    // The record behind the to-do item whose choices hold this item; null likewise.
+    std::shared_ptr<QL_ToDo> toDoForChoice(const platform::NSMenuItem* choice) const;
 
     const platform::NSImagePtr& imagePriorityNone() const { return m_imagePriorityNone; }
     const platform::NSImagePtr& imagePriorityNotImportant() const {
@@ -209,6 +216,14 @@ public:
 
 private:
     void installAndRegisterHotKey();
+    // Completes an open to-do or reopens a completed one, in its calendar's file.
+    void toggleToDo(const QL_ToDo& toDo);
+    // Removes the to-do from its calendar's file, after the warning when that is on.
+    void removeToDo(const QL_ToDo& toDo);
+    // The icon's badge, attention state and tool tip from the to-dos of the menu.
+    void updateStatus();
+    // The choices of a to-do item: complete or reopen, edit, remove.
+    std::shared_ptr<platform::NSMenu> choicesForToDo(const QL_ToDo& toDo);
     void unregisterHotKey();
 
     void watchPath(const QString& path);

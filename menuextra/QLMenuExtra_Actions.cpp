@@ -29,6 +29,12 @@ void writeToOwnCalendar(const QL_ToDo& toDo, int action) {
 std::function<void(platform::NSMenuItem*)> QLMenuExtra::itemAction(const QString& selector) {
     if (selector == QLatin1String("toDoMenuItemSelected:"))
         return [this](platform::NSMenuItem* sender) { toDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("toggleToDoMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { toggleToDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("editToDoMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { editToDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("removeToDoMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { removeToDoMenuItemSelected(sender); };
     if (selector == QLatin1String("newToDoMenuItemSelected:"))
         return [this](platform::NSMenuItem* sender) { newToDoMenuItemSelected(sender); };
     if (selector == QLatin1String("settingsMenuItemSelected:"))
@@ -49,34 +55,55 @@ void QLMenuExtra::toDoMenuItemSelected(platform::NSMenuItem* sender) {
 
     // Toggling is tested first, so a gesture named for both toggles.
     if (toggle != 0 && allKeysPressed(toggle)) {
-        // The record stays as read until the next rebuild reads the file again.
-        const std::shared_ptr<QL_ToDo> changed = toDo->copyToDo();
-        if (!changed->theCompletedDate()) {
-            changed->setStatus(QStringLiteral("COMPLETED"));
-            changed->setCompletedDate(QL_ToDoController::completionStamp());
-        } else {
-            changed->setStatus(std::nullopt);
-            changed->setCompletedDate(std::nullopt);
-        }
-        writeToOwnCalendar(*changed, QLWriteActionReplace);
+        toggleToDo(*toDo);
         return;
     }
-
     if (remove != 0 && allKeysPressed(remove)) {
-        if (preferences.warnWhenRemovingItems()) {
-            platform::Alert alert;
-            alert.title = localized(QStringLiteral("REMOVE_TO_DO_TITLE"));
-            alert.message = localized(QStringLiteral("REMOVE_TO_DO_TEXT"));
-            alert.buttons = {localized(QStringLiteral("REMOVE_BUTTON")),
-                             localized(QStringLiteral("CANCEL_BUTTON"))};
-            if (platform::runModalAlert(alert) != platform::AlertFirstButton)
-                return;
-        }
-        writeToOwnCalendar(*toDo, QLWriteActionRemove);
+        removeToDo(*toDo);
         return;
     }
-
     QL_ToDoController::initWithToDo(toDo);
+}
+
+void QLMenuExtra::toggleToDoMenuItemSelected(platform::NSMenuItem* sender) {
+    if (const std::shared_ptr<QL_ToDo> toDo = toDoForChoice(sender))
+        toggleToDo(*toDo);
+}
+
+void QLMenuExtra::editToDoMenuItemSelected(platform::NSMenuItem* sender) {
+    if (const std::shared_ptr<QL_ToDo> toDo = toDoForChoice(sender))
+        QL_ToDoController::initWithToDo(toDo);
+}
+
+void QLMenuExtra::removeToDoMenuItemSelected(platform::NSMenuItem* sender) {
+    if (const std::shared_ptr<QL_ToDo> toDo = toDoForChoice(sender))
+        removeToDo(*toDo);
+}
+
+void QLMenuExtra::toggleToDo(const QL_ToDo& toDo) {
+    // The record stays as read until the next rebuild reads the file again.
+    const std::shared_ptr<QL_ToDo> changed = toDo.copyToDo();
+    if (!changed->theCompletedDate()) {
+        changed->setStatus(QStringLiteral("COMPLETED"));
+        changed->setCompletedDate(QL_ToDoController::completionStamp());
+    } else {
+        changed->setStatus(std::nullopt);
+        changed->setCompletedDate(std::nullopt);
+    }
+    writeToOwnCalendar(*changed, QLWriteActionReplace);
+}
+
+void QLMenuExtra::removeToDo(const QL_ToDo& toDo) {
+    if (QL_Preferences::sharedPreferences().warnWhenRemovingItems()) {
+        platform::Alert alert;
+        alert.title = localized(QStringLiteral("REMOVE_TO_DO_TITLE"));
+        alert.message = localized(QStringLiteral("REMOVE_TO_DO_TEXT"));
+        alert.buttons = {localized(QStringLiteral("REMOVE_BUTTON")),
+                         localized(QStringLiteral("CANCEL_BUTTON"))};
+        if (platform::runModalAlert(alert) != platform::AlertFirstButton)
+            return;
+    }
+    writeToOwnCalendar(toDo, QLWriteActionRemove);
 }
 
 void QLMenuExtra::newToDoMenuItemSelected(platform::NSMenuItem*) {

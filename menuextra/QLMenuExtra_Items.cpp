@@ -178,7 +178,24 @@ void QLMenuExtra::addToDoMenuItem(const QL_ToDoFacts& facts, const MenuSettings&
 
     if (s.showTooltips && m_theBundle)
         item->setToolTip(toolTipFor(facts));
+    item->setChoices(choicesForToDo(t));
     m_theMenu->addItem(std::move(item));
+}
+
+std::shared_ptr<platform::NSMenu> QLMenuExtra::choicesForToDo(const QL_ToDo& toDo) {
+    auto choices = std::make_shared<platform::NSMenu>(QString());
+    choices->setAutoenablesItems(false);
+    const auto add = [&](const char* key, const char* selector) {
+        auto choice =
+            std::make_shared<NSMenuItem>(localized(QString::fromLatin1(key)),
+                                         actionFor(QString::fromLatin1(selector)), QString());
+        choice->setTarget(this);
+        choices->addItem(std::move(choice));
+    };
+    add(toDo.theCompletedDate() ? "REOPEN_TO_DO" : "COMPLETE_TO_DO", "toggleToDoMenuItemSelected:");
+    add("EDIT_TO_DO", "editToDoMenuItemSelected:");
+    add("REMOVE_TO_DO", "removeToDoMenuItemSelected:");
+    return choices;
 }
 
 void QLMenuExtra::addLabelWithCalendar(const QL_Calendar& calendar) {
@@ -269,4 +286,17 @@ std::shared_ptr<QL_ToDo> QLMenuExtra::toDoForMenuItem(const NSMenuItem* item) co
         return nullptr;
     const auto it = m_theToDoRepository.find(QString::number(item->tag()));
     return it == m_theToDoRepository.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<QL_ToDo> QLMenuExtra::toDoForChoice(const NSMenuItem* choice) const {
+    if (!choice)
+        return nullptr;
+    for (const NSMenuItemPtr& item : m_theMenu->itemArray()) {
+        if (!item->choices())
+            continue;
+        for (const NSMenuItemPtr& c : item->choices()->itemArray())
+            if (c.get() == choice)
+                return toDoForMenuItem(item.get());
+    }
+    return nullptr;
 }

@@ -2,6 +2,7 @@
 // sections, and the sort orders.
 #include "menuextra/QLMenuExtra.h"
 
+#include "platform/DateStyles.h"
 #include "platform/Log.h"
 #include "shared/QL_Preferences.h"
 
@@ -205,6 +206,42 @@ void QLMenuExtra::refreshMenu() {
     }
     m_refreshSettings.reset();
     m_refreshTitleAttributes.reset();
+    updateStatus();
+    menuDidChange(m_theMenu.get());
+}
+
+void QLMenuExtra::updateStatus() {
+    const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+    platform::NSMenuExtraStatus status;
+    status.symbolicImage = preferences.symbolicMenuIcon();
+    const bool count = preferences.showDueCountOnIcon();
+    const bool tip = preferences.showNextDueInToolTip();
+    if (count || tip) {
+        // Open to-dos of the menu (the filters hold); the next due is the earliest.
+        std::shared_ptr<QL_ToDo> next;
+        qint64 nextDue = std::numeric_limits<qint64>::max();
+        for (const auto& [tag, toDo] : m_theToDoRepository) {
+            if (toDo->theCompletedDate())
+                continue;
+            const std::optional<QDateTime> due = toDo->theDueDateAsDate();
+            if (!due)
+                continue;
+            const int days = toDo->daysDue();
+            if (count && days <= 0)
+                ++status.badgeCount;
+            if (due->toMSecsSinceEpoch() < nextDue) {
+                nextDue = due->toMSecsSinceEpoch();
+                next = toDo;
+            }
+        }
+        if (tip && next)
+            status.toolTip = localized(QStringLiteral("NEXT_DUE_TOOLTIP")) + QLatin1String(": ") +
+                             next->theSummary().value_or(QString()) + QLatin1String(" (") +
+                             platform::stringFromDate(*next->theDueDateAsDate(),
+                                                      platform::NSDateFormatterShortStyle) +
+                             QLatin1Char(')');
+    }
+    setStatus(status);
 }
 
 void QLMenuExtra::finishMenu(bool withHeader) {

@@ -3,6 +3,11 @@
 #include "platform/Log.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -114,6 +119,27 @@ xcb_connection_t* xConnection() {
         return nullptr;
     auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
+}
+
+// The version of the desktop portal's GlobalShortcuts interface; 0 when there is none.
+uint globalShortcutsPortalVersion() {
+    const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return 0;
+    const QDBusReply<QStringList> activatable =
+        bus.interface()->call(QStringLiteral("ListActivatableNames"));
+    if (!bus.interface()->isServiceRegistered(portal) &&
+        !(activatable.isValid() && activatable.value().contains(portal)))
+        return 0;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        portal, QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.freedesktop.portal.GlobalShortcuts") << QStringLiteral("version");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return 0;
+    return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt();
 }
 
 xcb_window_t rootWindow(xcb_connection_t* c) {
@@ -369,9 +395,15 @@ OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Eve
     }
     xcb_connection_t* c = xConnection();
     if (!c) {
-        logOnce(QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display, so no global "
-                               "hot key; a keyboard shortcut of the desktop can run "
-                               "\"menubar-server --pop-up IDENTIFIER\" instead"));
+        logOnce(globalShortcutsPortalVersion() > 0
+                    ? QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display, and the "
+                                     "desktop's GlobalShortcuts portal is not used, so no global "
+                                     "hot key; a keyboard shortcut of the desktop can run "
+                                     "\"menubar-server --pop-up IDENTIFIER\" instead")
+                    : QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display and no "
+                                     "GlobalShortcuts portal, so no global hot key; a keyboard "
+                                     "shortcut of the desktop can run \"menubar-server --pop-up "
+                                     "IDENTIFIER\" instead"));
         return eventHotKeyExistsErr;
     }
     auto hotKey = std::make_unique<OpaqueEventHotKeyRef>(OpaqueEventHotKeyRef{

@@ -17,6 +17,7 @@
 
 namespace platform {
 
+class NSMenu;
 class NSMenuItem;
 
 // An image known by the file it was made from. Immutable; shared between the menu
@@ -120,6 +121,11 @@ public:
     // Shown in place of the item before it while the keys of its modifier mask are held.
     bool isAlternate() const { return m_alternate; }
     void setAlternate(bool alternate) { m_alternate = alternate; }
+    // The item's actions one by one, for a rendering that receives no modifier keys (a
+    // menu the desktop draws): it shows them as a sub-menu in the item's place. The
+    // self-drawn menu ignores them and chooses by the keys held. Null when none.
+    const std::shared_ptr<NSMenu>& choices() const { return m_choices; }
+    void setChoices(std::shared_ptr<NSMenu> choices) { m_choices = std::move(choices); }
 
 private:
     QString m_title;
@@ -134,6 +140,7 @@ private:
     bool m_enabled = true;
     bool m_alternate = false;
     bool m_separator = false;
+    std::shared_ptr<NSMenu> m_choices;
 };
 using NSMenuItemPtr = std::shared_ptr<NSMenuItem>;
 

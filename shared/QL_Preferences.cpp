@@ -311,3 +311,29 @@ bool QL_Preferences::firstRun() const {
 void QL_Preferences::setFirstRun(bool value) {
     setObject(QVariant(value), QStringLiteral("firstRun"));
 }
+
+// ---- The tray icon worth a glance
+
+bool QL_Preferences::showDueCountOnIcon() const {
+    return boolForKey(QStringLiteral("showDueCountOnIcon"), false);
+}
+
+void QL_Preferences::setShowDueCountOnIcon(bool value) {
+    setObject(QVariant(value), QStringLiteral("showDueCountOnIcon"));
+}
+
+bool QL_Preferences::showNextDueInToolTip() const {
+    return boolForKey(QStringLiteral("showNextDueInToolTip"), false);
+}
+
+void QL_Preferences::setShowNextDueInToolTip(bool value) {
+    setObject(QVariant(value), QStringLiteral("showNextDueInToolTip"));
+}
+
+bool QL_Preferences::symbolicMenuIcon() const {
+    return boolForKey(QStringLiteral("symbolicMenuIcon"), false);
+}
+
+void QL_Preferences::setSymbolicMenuIcon(bool value) {
+    setObject(QVariant(value), QStringLiteral("symbolicMenuIcon"));
+}

@@ -82,6 +82,16 @@ public:
     void setInternalBuildNumber(int value);
     void setFirstRun(bool value);
 
+    // The tray icon worth a glance (off by default): the number of open to-dos due today
+    // or overdue drawn on the icon, and a tool tip naming the next due to-do; the icon
+    // drawn as a shape in the panel's text colour.
+    bool showDueCountOnIcon() const;   // false
+    bool showNextDueInToolTip() const; // false
+    bool symbolicMenuIcon() const;     // false
+    void setShowDueCountOnIcon(bool value);
+    void setShowNextDueInToolTip(bool value);
+    void setSymbolicMenuIcon(bool value);
+
     // Sets the value for the key, writes the domain to disk, then posts the change
     // notification. A failed write is logged; the notification is posted all the same.
     void setObject(const QVariant& value, const QString& key);

@@ -1,19 +1,34 @@
 #include "MenuBarServer.h"
 
+#include "platform/Alert.h"
 #include "platform/CoreMenuExtra.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/TrayPlacement.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPixmap>
 #include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 using platform::NSLog;
 
@@ -54,19 +69,31 @@ TrayItem::TrayItem(MenuBarServer& server,
     : m_server(server), m_identifier(std::move(identifier)), m_location(std::move(location)),
       m_loaded(std::move(loaded)) {
     extra()->setHost(this);
-    m_icon.setToolTip(m_identifier);
-    connect(&m_icon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-                    popUpAtIcon();
-            });
+    // The next due to-do comes from a calendar file: shown as text, never as markup.
+    m_icon.setToolTip(platform::plainTextToolTip(extra()->status().toolTip.value_or(m_identifier)));
+    // The exported menu: a StatusNotifierItem host draws it (right click, every click on
+    // Wayland); on an XEmbed tray Qt draws it at a right click.
+    m_exported.setMarkup(server.usesStatusNotifier() ? platform::ExportedMenu::Markup::DBusMenu
+                                                     : platform::ExportedMenu::Markup::Qt);
+    if (platform::NSMenu* built = extra()->lastMenu())
+        m_exported.rebuild(built);
+    connect(&m_exported.menu(), &QMenu::aboutToShow, this, &TrayItem::exportedMenuRequested);
+    // An XEmbed tray leaves the right click to us: the menu opens next to the icon, as
+    // the rich one does, instead of at the pointer over the tray.
+    if (server.usesStatusNotifier())
+        m_icon.setContextMenu(&m_exported.menu());
+    connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayItem::activated);
+    qApp->installEventFilter(this);
     updateIcon();
     m_icon.show();
 }
 
 TrayItem::~TrayItem() {
-    // The open menu draws the extra's model: it goes first, then the extra, then its code.
+    // The open menus draw the extra's model: they go first, then the extra, then its code.
     delete m_menuWidget.data();
+    m_icon.setContextMenu(nullptr);
+    m_exported.menu().hide();
+    m_exported.rebuild(nullptr);
     m_icon.hide();
     extra()->setHost(nullptr);
     m_loaded.reset();
@@ -86,16 +113,80 @@ platform::NSMenu* TrayItem::openMenu() const {
     return m_menuWidget && m_menuWidget->isVisible() ? &m_menuWidget->model() : nullptr;
 }
 
+namespace {
+
+// The picture with a count on it, at each size a tray may ask for.
+QIcon iconWithBadge(const QIcon& base, int count) {
+    const QString text = count > 99 ? QStringLiteral("99+") : QString::number(count);
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.drawPixmap(0, 0, base.pixmap(size, size));
+        const qreal diameter = size * 0.6;
+        const QRectF badge(size - diameter, size - diameter, diameter, diameter);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0xd0, 0x20, 0x20));
+        painter.drawEllipse(badge);
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(std::max(6, int(diameter * (text.size() > 1 ? 0.55 : 0.75))));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(badge, Qt::AlignCenter, text);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
+// The picture's shape in one colour, at each size a tray may ask for.
+QIcon symbolicIcon(const QIcon& picture, const QColor& color) {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = picture.pixmap(size, size);
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), color);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 void TrayItem::updateIcon() {
     const platform::NSImagePtr image = shownImage();
+    const platform::NSMenuExtraStatus& status = extra()->status();
     // The tray draws the icon again at every change, so an unchanged picture is not set.
-    if (image && image == m_iconImage)
+    const IconKey key{image, status.badgeCount, status.symbolicImage,
+                      QGuiApplication::palette().color(QPalette::WindowText).rgba()};
+    if (image && key == m_iconKey)
         return;
-    m_iconImage = image;
-    if (image)
-        m_icon.setIcon(image->icon());
-    else // an extra without a picture still needs something to click on
-        m_icon.setIcon(QApplication::style()->standardIcon(QStyle::SP_FileDialogListView));
+    m_iconKey = key;
+    // An extra without a picture still needs something to click on.
+    QIcon base =
+        image ? image->icon() : QApplication::style()->standardIcon(QStyle::SP_FileDialogListView);
+    if (status.symbolicImage) // the panel's text colour, light or dark
+        base = symbolicIcon(base, QGuiApplication::palette().color(QPalette::WindowText));
+    m_icon.setIcon(status.badgeCount > 0 ? iconWithBadge(base, status.badgeCount) : base);
+}
+
+bool TrayItem::eventFilter(QObject* watched, QEvent* event) {
+    // A light panel turned dark (or back): the symbolic picture follows.
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange &&
+        extra()->status().symbolicImage)
+        updateIcon();
+    return QObject::eventFilter(watched, event);
+}
+
+void TrayItem::menuExtraStatusChanged(platform::NSMenuExtra*) {
+    // The next due to-do comes from a calendar file: shown as text, never as markup.
+    m_icon.setToolTip(platform::plainTextToolTip(extra()->status().toolTip.value_or(m_identifier)));
+    updateIcon();
 }
 
 void TrayItem::menuExtraImagesChanged(platform::NSMenuExtra*) {
@@ -104,6 +195,51 @@ void TrayItem::menuExtraImagesChanged(platform::NSMenuExtra*) {
 
 void TrayItem::menuExtraPopUpMenu(platform::NSMenuExtra*, platform::NSMenu* menu) {
     popUp(menu, false);
+}
+
+void TrayItem::menuExtraMenuChanged(platform::NSMenuExtra*, platform::NSMenu* menu) {
+    m_exported.rebuild(menu);
+    m_exportedRebuilt = true;
+}
+
+void TrayItem::exportedMenuRequested() {
+    if (m_exportedFresh)
+        return;
+    m_exportedRebuilt = false;
+    platform::NSMenu* menu = extra()->menu();
+    // An extra that does not report its rebuilds is followed here.
+    if (!m_exportedRebuilt)
+        m_exported.rebuild(menu);
+}
+
+void TrayItem::activated(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        // A left click: the rich menu, which takes modifier keys. Wayland lets no program
+        // place a popup next to the icon; the desktop places it.
+        if (MenuBarServer::onWayland())
+            popUpAtPointer();
+        else
+            popUpAtIcon();
+        break;
+    case QSystemTrayIcon::Context:
+        // A right click shows the exported menu: a StatusNotifierItem host draws it
+        // itself; on an XEmbed tray it opens here, next to the icon. A host that asks the
+        // item to show a menu itself (ContextMenu) gets the rich one.
+        if (!m_server.usesStatusNotifier()) {
+            closeMenu();
+            // Built first, so that it is placed by its new size; not again as it shows.
+            exportedMenuRequested();
+            m_exportedFresh = true;
+            m_exported.menu().popup(placeNextToIcon(m_exported.menu().sizeHint()));
+            m_exportedFresh = false;
+        } else if (!m_exported.menu().isVisible()) {
+            popUpAtIcon();
+        }
+        break;
+    default:
+        break;
+    }
 }
 
 void TrayItem::popUpAtIcon() {
@@ -119,6 +255,22 @@ void TrayItem::closeMenu() {
         m_menuWidget->hide();
 }
 
+QPoint TrayItem::placeNextToIcon(const QSize& menuSize) const {
+    // Next to the icon and the panel holding it, never over them. A StatusNotifierItem
+    // host tells no icon geometry: the panel under the pointer (the click) stands in.
+    const QPoint pointer = QCursor::pos();
+    const QRect icon = m_icon.geometry();
+    QRect avoid = icon.isValid() ? icon : QRect(pointer, QSize(1, 1));
+    if (const std::optional<QRect> panel = platform::panelUnderPointer())
+        if (panel->contains(avoid.center()))
+            avoid = avoid.united(*panel);
+    if (!icon.isValid() && avoid.size() == QSize(1, 1))
+        return pointer; // no icon and no panel: where the user clicked
+    const QScreen* screen = QGuiApplication::screenAt(avoid.center());
+    return platform::trayMenuPosition(avoid, icon.isValid() ? icon.left() : pointer.x(), menuSize,
+                                      screen ? screen->geometry() : QRect());
+}
+
 void TrayItem::popUp(platform::NSMenu* menu, bool atIcon) {
     if (!menu)
         return;
@@ -129,24 +281,80 @@ void TrayItem::popUp(platform::NSMenu* menu, bool atIcon) {
     m_menuWidget = widget;
     connect(
         widget, &QMenu::aboutToHide, this, [this] { updateIcon(); }, Qt::QueuedConnection);
-    QPoint at = QCursor::pos();
-    const QRect icon = m_icon.geometry();
-    if (atIcon && icon.isValid()) {
-        // Below an icon in the upper half of its screen, above one in the lower half.
-        const QScreen* screen = QGuiApplication::screenAt(icon.center());
-        const QRect area = screen ? screen->geometry() : QRect();
-        if (area.isValid() && icon.center().y() > area.center().y())
-            at = QPoint(icon.left(), icon.top() - widget->sizeHint().height());
-        else
-            at = icon.bottomLeft() + QPoint(0, 1);
-    }
+    const QPoint at = atIcon ? placeNextToIcon(widget->sizeHint()) : QCursor::pos();
     widget->popup(at);
     updateIcon();
 }
 
 // ---- MenuBarServer
 
-MenuBarServer::MenuBarServer(QObject* parent) : QObject(parent) {}
+namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+} // namespace
+
+MenuBarServer::MenuBarServer(QObject* parent) : QObject(parent) {
+    // Qt chooses the tray protocol once, at the first tray icon: a StatusNotifierItem when
+    // a watcher with a host is there, XEmbed otherwise. The probe makes that happen now,
+    // while we look ourselves; a watcher that arrives later is met by a restart.
+    watchForStatusNotifierWatcher();
+    m_statusNotifier = statusNotifierHostRegistered();
+    m_protocolProbe = std::make_unique<QSystemTrayIcon>();
+}
+
+bool MenuBarServer::onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+bool MenuBarServer::statusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kWatcherService))
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    call << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage &&
+           reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
+}
+
+void MenuBarServer::watchForStatusNotifierWatcher() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* watcher = new QDBusServiceWatcher(kWatcherService, bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
+            &MenuBarServer::statusNotifierMaybeArrived);
+    // A watcher may take its host a moment after its name.
+    bus.connect(kWatcherService, kWatcherPath, kWatcherService,
+                QStringLiteral("StatusNotifierHostRegistered"), this,
+                SLOT(statusNotifierMaybeArrived()));
+}
+
+void MenuBarServer::statusNotifierMaybeArrived() {
+    if (m_statusNotifier || m_restarting || !statusNotifierHostRegistered())
+        return;
+    // The icons are XEmbed ones, which this desktop's tray may not show at all (and it
+    // would draw no exported menu for them): start again, remembering what is loaded.
+    m_restarting = true;
+    NSLog(QStringLiteral("menubar-server :: tray :: a StatusNotifierItem host appeared; "
+                         "restarting to show the icons there"));
+    QTimer::singleShot(0, this, [this] {
+        while (!m_items.empty())
+            m_items.pop_back();
+        const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
+        char* const argv[] = {const_cast<char*>(program.constData()), nullptr};
+        ::execv(program.constData(), argv);
+        NSLog(QStringLiteral("menubar-server :: tray :: cannot restart: %1")
+                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        // Back as before, in the protocol Qt chose; no second attempt.
+        loadRemembered();
+    });
+}
 
 MenuBarServer::~MenuBarServer() {
     while (!m_items.empty())
@@ -296,6 +504,9 @@ QString MenuBarServer::ShownMenu() {
     for (const auto& item : m_items)
         if (platform::NSMenu* menu = item->openMenu())
             return platform::dumpMenu(*menu);
+    for (const auto& item : m_items)
+        if (item->exportedMenu().menu().isVisible())
+            return platform::ExportedMenu::dump(item->exportedMenu().menu());
     return QString();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ExportedMenu.h"
 #include "platform/MenuWidget.h"
 #include "platform/NSMenuExtra.h"
 #include "platform/PlugIn.h"
@@ -31,6 +32,8 @@ public:
     bool isInTray() const;
     // The model of the open menu; null when none is open.
     platform::NSMenu* openMenu() const;
+    // The menu the desktop draws (exported with the icon) or Qt draws at a right click.
+    platform::ExportedMenu& exportedMenu() { return m_exported; }
 
     // Asks the extra for its menu and shows it at the icon, or at the pointer when the
     // tray gives no place for the icon.
@@ -40,10 +43,20 @@ public:
 
     void menuExtraImagesChanged(platform::NSMenuExtra* extra) override;
     void menuExtraPopUpMenu(platform::NSMenuExtra* extra, platform::NSMenu* menu) override;
+    void menuExtraMenuChanged(platform::NSMenuExtra* extra, platform::NSMenu* menu) override;
+    void menuExtraStatusChanged(platform::NSMenuExtra* extra) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void popUp(platform::NSMenu* menu, bool atIcon);
+    QPoint placeNextToIcon(const QSize& menuSize) const;
     void updateIcon();
+    void activated(QSystemTrayIcon::ActivationReason reason);
+    // The host (or Qt, at a right click) is about to show the exported menu: the extra
+    // builds its menu as for a click, and the exported menu follows.
+    void exportedMenuRequested();
 
     MenuBarServer& m_server;
     QString m_identifier;
@@ -51,8 +64,18 @@ private:
     std::unique_ptr<platform::LoadedPrincipal<platform::NSMenuExtra>> m_loaded;
     QSystemTrayIcon m_icon;
     // The picture the tray icon shows now; null for the stand-in of an extra without one.
-    platform::NSImagePtr m_iconImage;
+    // What the icon was last drawn from: picture, badge, form, panel colour.
+    struct IconKey {
+        platform::NSImagePtr image;
+        int badge = 0;
+        bool symbolic = false;
+        QRgb panelText = 0;
+        friend bool operator==(const IconKey&, const IconKey&) = default;
+    } m_iconKey;
     QPointer<platform::MenuWidget> m_menuWidget;
+    platform::ExportedMenu m_exported;
+    bool m_exportedRebuilt = false;
+    bool m_exportedFresh = false;
 };
 
 // The menu-bar server: menu extras loaded by bundle location, each shown as a tray icon;
@@ -82,6 +105,13 @@ public:
 
     void trayMaybeAvailable();
 
+    // Whether the icons are StatusNotifierItems (a watcher with a host was there when Qt
+    // chose the protocol at start), drawn by the desktop with their exported menus.
+    bool usesStatusNotifier() const { return m_statusNotifier; }
+    // Whether the display server is Wayland, where no click reaches a self-drawn menu
+    // placed next to the icon.
+    static bool onWayland();
+
 public slots:
     int AddMenuExtra(const QString& location);
     int GetMenuExtra(const QString& identifier);
@@ -92,12 +122,22 @@ public slots:
     bool TrayAvailable();
     void Quit();
 
+private slots:
+    // A StatusNotifierWatcher or its host appeared on the bus.
+    void statusNotifierMaybeArrived();
+
 private:
     TrayItem* find(const QString& identifier) const;
+    static bool statusNotifierHostRegistered();
+    void watchForStatusNotifierWatcher();
     int add(const QString& location, bool remember);
     void save();
 
     std::vector<std::unique_ptr<TrayItem>> m_items;
     QStringList m_failedRemembered;
     bool m_loggedNoTray = false;
+    bool m_statusNotifier = false;
+    bool m_restarting = false;
+    // Made at start so that Qt chooses the tray protocol then, when we look too.
+    std::unique_ptr<QSystemTrayIcon> m_protocolProbe;
 };

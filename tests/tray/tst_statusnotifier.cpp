@@ -1,0 +1,414 @@
+// Quillo as a StatusNotifierItem: the menu-bar server (a child process) shows Quillo.menu
+// on a copy of the sample store, and a watcher and host of the test's own reads what a
+// desktop reads: the item, its exported menu (GetLayout), and the choices made in it
+// (Event), which must reach the calendar's file. Then a watcher that arrives late.
+#include "StatusNotifierPeer.h"
+#include "TrayTestSupport.h"
+#include "common/TestEnv.h"
+
+#include "platform/CoreMenuExtra.h"
+#include "shared/QL_Preferences.h"
+
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSaveFile>
+#include <QScreen>
+#include <QSet>
+#include <QTest>
+#include <QWidget>
+
+using namespace platform;
+using namespace traytest;
+
+namespace {
+
+const QString kServer = QStringLiteral(QUILLO_MENUBAR_SERVER);
+
+QString paneLink() {
+    return testenv::dataHome() + QStringLiteral("/PreferencePanes/Quillo.prefPane");
+}
+
+QUrl quilloMenuURL() {
+    return QUrl::fromLocalFile(paneLink() + QStringLiteral("/Contents/Resources/Quillo.menu"));
+}
+
+int writeSetting(const char* key, const char* value) {
+    return QProcess::execute(
+        QStringLiteral(QUILLO_SETTINGS_HELPER),
+        {QStringLiteral("write"), QString::fromLatin1(key), QString::fromLatin1(value)});
+}
+
+QString homeCalendar() {
+    return testenv::dataHome() + QStringLiteral("/iCal/Sources/home.calendar/corestorage.ics");
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The VTODO of a summary in a calendar file, empty when there is none.
+QByteArray toDoText(const QString& path, const QByteArray& summary) {
+    const QByteArray text = readFile(path);
+    const qsizetype at = text.indexOf("SUMMARY:" + summary);
+    if (at < 0)
+        return QByteArray();
+    const qsizetype begin = text.lastIndexOf("BEGIN:VTODO", at);
+    const qsizetype end = text.indexOf("END:VTODO", at);
+    return text.mid(begin, end - begin);
+}
+
+// Quillo's menu on the sample store as a host reads it.
+#define EXPECTED_LAYOUT                                                                            \
+    "\"New To-Do…\"\n"                                                                           \
+    "\"Open Calendar\"\n"                                                                          \
+    "----\n"                                                                                       \
+    "\"Deep\" disabled\n"                                                                          \
+    "\"Deep in two groups\" icon submenu\n"                                                        \
+    "    \"Reopen\"\n"                                                                             \
+    "    \"Edit…\"\n"                                                                            \
+    "    \"Remove…\"\n"                                                                          \
+    "----\n"                                                                                       \
+    "\"Errands\" disabled\n"                                                                       \
+    "\"From top\" icon submenu\n"                                                                  \
+    "    \"Complete\"\n"                                                                           \
+    "    \"Edit…\"\n"                                                                            \
+    "    \"Remove…\"\n"                                                                          \
+    "----\n"                                                                                       \
+    "\"Holidays\" disabled\n"                                                                      \
+    "\"Subscribed\" icon submenu\n"                                                                \
+    "    \"Complete\"\n"                                                                           \
+    "    \"Edit…\"\n"                                                                            \
+    "    \"Remove…\"\n"                                                                          \
+    "----\n"                                                                                       \
+    "\"Home\" disabled\n"                                                                          \
+    "\"A long title that the calendar application folded just before a space and again\" icon "    \
+    "submenu\n"                                                                                    \
+    "    \"Reopen\"\n"                                                                             \
+    "    \"Edit…\"\n"                                                                            \
+    "    \"Remove…\"\n"                                                                          \
+    "\"Buy milk, eggs\" icon submenu\n"                                                            \
+    "    \"Complete\"\n"                                                                           \
+    "    \"Edit…\"\n"                                                                            \
+    "    \"Remove…\"\n"                                                                          \
+    "----\n"                                                                                       \
+    "\"Work\" disabled\n"                                                                          \
+    "\"Attend:VTODO review\" icon submenu\n"                                                       \
+    "    \"Complete\"\n"                                                                           \
+    "    \"Edit…\"\n"                                                                            \
+    "    \"Remove…\"\n"                                                                          \
+    "----\n"                                                                                       \
+    "\"Quillo Settings…\"\n"
+
+// The largest picture of an IconPixmap property: a(iiay), ARGB32 in network byte order.
+QImage largestIconPixmap(const QVariant& property) {
+    const QDBusArgument argument = property.value<QDBusArgument>();
+    QImage largest;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray bytes;
+        argument.beginStructure();
+        argument >> width >> height >> bytes;
+        argument.endStructure();
+        if (width <= largest.width() || bytes.size() < qsizetype(width) * height * 4)
+            continue;
+        QImage image(width, height, QImage::Format_ARGB32);
+        const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x, p += 4)
+                image.setPixel(x, y, qRgba(p[1], p[2], p[3], p[0]));
+        largest = image;
+    }
+    argument.endArray();
+    return largest;
+}
+
+// The title of a ToolTip property: (s a(iiay) s s), icon name, pictures, title, text.
+QString toolTipTitle(const QVariant& property) {
+    const QDBusArgument argument = property.value<QDBusArgument>();
+    QString icon, title, text;
+    argument.beginStructure();
+    argument >> icon;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int w = 0, h = 0;
+        QByteArray bytes;
+        argument.beginStructure();
+        argument >> w >> h >> bytes;
+        argument.endStructure();
+    }
+    argument.endArray();
+    argument >> title >> text;
+    argument.endStructure();
+    return title;
+}
+
+// A call on the server that keeps this process answering meanwhile: the server may be
+// registering its item with the watcher here while it answers.
+QVariant serverCall(const QString& method, const QVariantList& args = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kMenuBarServerService, kMenuBarServerPath,
+                                                          kMenuBarServerInterface, method);
+    message.setArguments(args);
+    message.setAutoStartService(false);
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 20000);
+    QDeadlineTimer deadline(20000);
+    while (!pending.isFinished() && !deadline.hasExpired())
+        QTest::qWait(10);
+    if (!pending.isFinished() || pending.isError())
+        return QVariant();
+    return pending.reply().arguments().value(0);
+}
+
+bool addQuillo() {
+    const QVariant status =
+        serverCall(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()});
+    return status.isValid() && status.toInt() == 0;
+}
+
+QString shown() {
+    return serverCall(QStringLiteral("ShownMenu")).toString();
+}
+
+// The fields of the first line of ListMenuExtras.
+QStringList firstExtra() {
+    return serverCall(QStringLiteral("ListMenuExtras")).toStringList().value(0).split('\t');
+}
+
+} // namespace
+
+class TestStatusNotifier : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(QDir().mkpath(testenv::dataHome() + QStringLiteral("/PreferencePanes")));
+        QVERIFY(QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"), paneLink()));
+        QCOMPARE(QProcess::execute(QStringLiteral("cp"),
+                                   {QStringLiteral("-r"),
+                                    QStringLiteral(QUILLO_TESTS_DIR "/data/store/sample/iCal"),
+                                    testenv::dataHome()}),
+                 0);
+        QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+        preferences.setCheckForUpdatesOnLaunch(false);
+        preferences.setColorItemsByCalendarColor(true);
+        preferences.setWarnWhenRemovingItems(false);
+    }
+
+    // The layout a host reads, the icons, the choices reaching the file, and the
+    // rebuilds a host is told about without asking (a watched file, a setting).
+    void exportedMenu() {
+        StatusNotifierPeer peer;
+        QVERIFY(peer.start());
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        QVERIFY(addQuillo());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 10000);
+        QCOMPARE(peer.itemProperty(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
+        QVERIFY(peer.itemProperty(QStringLiteral("Menu")).value<QDBusObjectPath>().path() !=
+                QStringLiteral("/NO_DBUSMENU"));
+
+        std::optional<MenuNode> layout = peer.menuLayout();
+        QVERIFY(layout);
+        QCOMPARE(layout->dump(), QStringLiteral(EXPECTED_LAYOUT));
+
+        // The icon of an item of a coloured calendar: its priority picture with the
+        // calendar's colour as a dot in the lower right corner, in pixels of the scale.
+        const MenuNode* milk = layout->find(QStringLiteral("Buy milk, eggs"));
+        QVERIFY(milk);
+        const QImage icon = milk->icon();
+        QVERIFY(icon.width() >= 16 && icon.width() == icon.height());
+        const QColor dot = icon.pixelColor(icon.width() * 3 / 4, icon.height() * 3 / 4);
+        QVERIFY2(dot.red() > 200 && dot.green() < 80 && dot.blue() < 80, qPrintable(dot.name()));
+
+        // "Complete" through the menu's Event call completes the to-do in its file; the
+        // watcher rebuilds the menu and the host is told without asking.
+        const MenuNode* complete = milk->find(QStringLiteral("Complete"));
+        QVERIFY(complete);
+        QVERIFY(peer.clickMenuEntry(complete->id));
+        QTRY_VERIFY(toDoText(homeCalendar(), "Buy milk").contains("STATUS:COMPLETED"));
+        QVERIFY(toDoText(homeCalendar(), "Buy milk").contains("COMPLETED:"));
+        QTRY_VERIFY(peer.menuLayout(false) &&
+                    peer.menuLayout(false)->find(QStringLiteral("Buy milk, eggs")) &&
+                    peer.menuLayout(false)
+                        ->find(QStringLiteral("Buy milk, eggs"))
+                        ->find(QStringLiteral("Reopen")));
+        // A choice from a layout that has been rebuilt since does nothing.
+        QVERIFY(peer.clickMenuEntry(complete->id));
+        QTest::qWait(300);
+        QVERIFY(toDoText(homeCalendar(), "Buy milk").contains("STATUS:COMPLETED"));
+
+        // A setting from another process rebuilds it too: no section labels.
+        QCOMPARE(writeSetting("showLabels", "0"), 0);
+        QTRY_VERIFY(peer.menuLayout(false) &&
+                    peer.menuLayout(false)->find(QStringLiteral("Buy milk, eggs")) &&
+                    !peer.menuLayout(false)->find(QStringLiteral("Home")));
+
+        // "Remove…" (the warning is off) takes the to-do out of its file.
+        layout = peer.menuLayout();
+        QVERIFY(layout && layout->find(QStringLiteral("Buy milk, eggs")));
+        const MenuNode* remove =
+            layout->find(QStringLiteral("Buy milk, eggs"))->find(QStringLiteral("Remove…"));
+        QVERIFY(remove);
+        QVERIFY(peer.clickMenuEntry(remove->id));
+        QTRY_VERIFY(toDoText(homeCalendar(), "Buy milk").isEmpty());
+        QVERIFY(readFile(homeCalendar()).contains("END:VCALENDAR"));
+
+        // A left click (Activate) shows the rich menu, which takes modifier keys.
+        QVERIFY(peer.callItem(QStringLiteral("Activate"), 600, 5));
+        QTRY_VERIFY(shown().contains(QStringLiteral(" tag=")));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+        QTRY_VERIFY(shown().isEmpty());
+        QCOMPARE(writeSetting("showLabels", "1"), 0);
+    }
+
+    // The host gives no icon geometry: the rich menu opens next to the panel under the
+    // pointer, below a top panel and above a bottom one, never over it.
+    void placementByThePanel_data() {
+        QTest::addColumn<bool>("top");
+        QTest::newRow("top panel") << true;
+        QTest::newRow("bottom panel") << false;
+    }
+    void placementByThePanel() {
+        QFETCH(bool, top);
+        StatusNotifierPeer peer;
+        QVERIFY(peer.start());
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 10000);
+
+        QWidget panel(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        panel.setGeometry(screen.left(), top ? screen.top() : screen.bottom() - 31, screen.width(),
+                          32);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        const QPoint click(panel.geometry().right() - 40, panel.geometry().center().y());
+        QVERIFY(xdotool(
+            {QStringLiteral("mousemove"), QString::number(click.x()), QString::number(click.y())}));
+        QTest::qWait(100);
+        QVERIFY(peer.callItem(QStringLiteral("Activate"), click.x(), click.y()));
+        QTRY_COMPARE(menuWindowsOfServer().size(), 1);
+        const QRect menu = menuWindowsOfServer().value(0);
+        if (top)
+            QVERIFY2(menu.top() > panel.geometry().bottom(),
+                     qPrintable(QString::number(menu.top())));
+        else
+            QVERIFY2(menu.bottom() < panel.geometry().top(),
+                     qPrintable(QString::number(menu.bottom())));
+        QVERIFY(screen.contains(menu));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+        QTRY_VERIFY(menuWindowsOfServer().isEmpty());
+    }
+
+    // At login the panel may come after the server: its icons were XEmbed ones (Qt
+    // chose when no watcher was there); a watcher arriving 5 s later gets the item.
+    void lateWatcher() {
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        const qint64 pid = server.process().processId();
+        QVERIFY(addQuillo()); // remembered already when the tests before ran
+        QCOMPARE(firstExtra().value(0), QStringLiteral("com.orvane.quillo"));
+        StatusNotifierPeer peer;
+        QTest::qWait(5000);
+        QVERIFY(!server.log().contains(QStringLiteral("restarting")));
+        QVERIFY(peer.start());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 15000);
+        QVERIFY(server.log().contains(QStringLiteral(
+            "menubar-server :: tray :: a StatusNotifierItem host appeared; restarting to show "
+            "the icons there")));
+        QCOMPARE(server.process().processId(), pid);
+        QTRY_VERIFY(serverRunning());
+        QTRY_COMPARE(firstExtra().value(3), QStringLiteral("yes"));
+        std::optional<MenuNode> layout = peer.menuLayout();
+        QVERIFY(layout && layout->find(QStringLiteral("Attend:VTODO review")));
+        // Once shown there, a watcher that restarts is Qt's to meet: no second restart.
+        peer.stop();
+        QVERIFY(peer.start());
+        QTest::qWait(500);
+        QCOMPARE(server.log().count(QStringLiteral("restarting")), 1);
+    }
+
+    // The icon worth a glance: off by default; on, a count of the open to-dos due today
+    // or overdue on the icon, and the next due to-do as the tool tip.
+    void iconWorthAGlance() {
+        QFile file(homeCalendar());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray text = file.readAll();
+        file.close();
+        const QByteArray today = QDate::currentDate().toString("yyyyMMdd").toLatin1();
+        const QByteArray later = QDate::currentDate().addDays(3).toString("yyyyMMdd").toLatin1();
+        text.replace("END:VCALENDAR",
+                     "BEGIN:VTODO\r\nUID:rent\r\nSUMMARY:Pay the rent\r\nDUE;VALUE=DATE:" + today +
+                         "\r\nEND:VTODO\r\nBEGIN:VTODO\r\nUID:plumber\r\nSUMMARY:Call the "
+                         "plumber\r\nDUE;VALUE=DATE:" +
+                         later + "\r\nEND:VTODO\r\nEND:VCALENDAR");
+        QSaveFile replaced(homeCalendar());
+        QVERIFY(replaced.open(QIODevice::WriteOnly));
+        replaced.write(text);
+        QVERIFY(replaced.commit());
+
+        StatusNotifierPeer peer;
+        QVERIFY(peer.start());
+        ServerProcess server(kServer);
+        QVERIFY(server.start());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.firstItem().has_value(), 10000);
+        const auto badge = [&peer] {
+            const QImage icon = largestIconPixmap(peer.itemProperty(QStringLiteral("IconPixmap")));
+            if (icon.isNull())
+                return QColor();
+            // Below the count, inside the badge.
+            return icon.pixelColor(icon.width() * 7 / 10, icon.height() * 19 / 20);
+        };
+        const auto isBadgeRed = [](const QColor& c) {
+            return c.red() > 180 && c.green() < 60 && c.blue() < 60;
+        };
+        QVERIFY(badge().isValid());
+        QVERIFY(!isBadgeRed(badge()));
+        QCOMPARE(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip"))),
+                 QStringLiteral("com.orvane.quillo"));
+
+        QCOMPARE(writeSetting("showDueCountOnIcon", "1"), 0);
+        QTRY_VERIFY2(isBadgeRed(badge()), qPrintable(badge().name()));
+        QCOMPARE(writeSetting("showNextDueInToolTip", "1"), 0);
+        QTRY_VERIFY2(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip")))
+                         .startsWith(QStringLiteral("Next due: Attend:VTODO review (")),
+                     qPrintable(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip")))));
+        QCOMPARE(writeSetting("showDueCountOnIcon", "0"), 0);
+        QCOMPARE(writeSetting("showNextDueInToolTip", "0"), 0);
+        QTRY_VERIFY(!isBadgeRed(badge()));
+        QTRY_COMPARE(toolTipTitle(peer.itemProperty(QStringLiteral("ToolTip"))),
+                     QStringLiteral("com.orvane.quillo"));
+
+        // The symbolic form: the picture's shape in the panel's text colour only.
+        const auto colours = [&peer] {
+            QSet<QRgb> seen;
+            const QImage icon = largestIconPixmap(peer.itemProperty(QStringLiteral("IconPixmap")));
+            for (int y = 0; y < icon.height(); ++y)
+                for (int x = 0; x < icon.width(); ++x)
+                    if (qAlpha(icon.pixel(x, y)) > 0)
+                        seen.insert(icon.pixel(x, y) | 0xff000000u);
+            return seen;
+        };
+        QVERIFY(colours().size() > 1);
+        QCOMPARE(writeSetting("symbolicMenuIcon", "1"), 0);
+        const QRgb ink = QGuiApplication::palette().color(QPalette::WindowText).rgb();
+        QTRY_COMPARE(colours(), QSet<QRgb>{ink | 0xff000000u});
+        QCOMPARE(writeSetting("symbolicMenuIcon", "0"), 0);
+        QTRY_VERIFY(colours().size() > 1);
+    }
+};
+
+QUILLO_TRAY_TEST_MAIN(TestStatusNotifier, kServer)
+
+#include "tst_statusnotifier.moc"
