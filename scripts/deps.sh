@@ -7,6 +7,7 @@ packages=(
     libplist-dev libplist++-dev libcurl4-openssl-dev
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libx11-dev
     xvfb xauth xdotool dbus dbus-x11 trayer clang-format
+    todoman vdirsyncer radicale curl
     xfce4-panel weston qt6-wayland
 )
 if [ "$(id -u)" -eq 0 ]; then

@@ -16,6 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,9 +185,39 @@ private slots:
         QVERIFY(!bytesOf(m_folder + "/c.ics").contains("UID:c"));
     }
 
+    // A sync replacing a file while the folder is read: every read sees the old file or
+    // the new one, whole.
+    void fileReplacedDuringReads() {
+        QVERIFY(storetest::writeFile(m_folder + "/a.ics", item("a", "Version 0")));
+        QL_Calendar calendar("sync", "sync", "Synced", std::nullopt,
+                             ql::folderCalendarType.toString(), std::nullopt);
+        std::atomic<bool> done{false};
+        std::atomic<int> saved{0};
+        std::thread saver([&] {
+            for (int n = 1; !done; ++n, ++saved) {
+                const QString temp = m_folder + QStringLiteral("/.a-%1.tmp").arg(n);
+                storetest::writeFile(temp, item("a", QStringLiteral("Version %1").arg(n)));
+                // As sync tools save: the new file takes the old one's name at once.
+                ::rename(QFile::encodeName(temp).constData(),
+                         QFile::encodeName(m_folder + "/a.ics").constData());
+            }
+        });
+        bool whole = true;
+        for (int reads = 0; whole && (reads < 300 || saved < 100) && reads < 100000; ++reads)
+            whole = calendar.parseForToDos() && calendar.arrayOfToDos().size() == 1 &&
+                    calendar.arrayOfToDos()[0]->theSummary()->startsWith("Version ");
+        done = true;
+        saver.join();
+        QVERIFY(whole);
+        QVERIFY(saved >= 100);
+        QVERIFY(calendar.parseForToDos());
+        QVERIFY(calendar.arrayOfToDos()[0]->theSummary() != QStringLiteral("Version 0"));
+    }
+
     // Files arriving, going and replaced rebuild the menu; a folder that goes leaves its
     // calendar in the list, unreadable, and it reads again once the folder is back.
     void followsTheFolder() {
+        QVERIFY(QDir(m_folder).removeRecursively() && QDir().mkpath(m_folder));
         QVERIFY(storetest::writeFile(m_folder + "/a.ics", item("a", "First")));
         QLMenuExtra menuExtra;
         menuExtra.refreshMenu();
