@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 
 #include <QDir>
+#include <QProcess>
 
 #include <QFile>
 
@@ -62,6 +63,29 @@ QString configHome() {
 void setTimeZone(const QByteArray& tz) {
     qputenv("TZ", tz);
     tzset();
+}
+
+ProgramRun runProgram(const QString& program, const QStringList& args, const QByteArray& input,
+                      const QString& folder) {
+    QProcess p;
+    if (!folder.isEmpty())
+        p.setWorkingDirectory(folder);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return {};
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    ProgramRun run;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return run;
+    }
+    run.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
 }
 
 LogRecorder::LogRecorder() {

@@ -35,6 +35,17 @@ private:
     QStringList m_lines;
 };
 
+// What a program run to its end gave: its exit code (-1 when it did not start, crashed
+// or ran past the time allowed) and its output.
+struct ProgramRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+// Runs a program with input on its standard input, in folder when one is given.
+ProgramRun runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
+                      const QString& folder = {});
+
 // Sets or clears the immutable flag of a folder: the one way to make a folder
 // unwritable that also holds for the superuser. False when the file system cannot.
 bool setImmutable(const QString& folder, bool on);

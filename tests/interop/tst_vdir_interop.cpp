@@ -25,30 +25,10 @@ namespace {
 
 const QString storeTool = QStringLiteral(QUILLO_STORE_TOOL);
 
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Run = testenv::ProgramRun;
 
 Run run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForStarted(10000))
-        return {};
-    if (!input.isEmpty())
-        p.write(input);
-    p.closeWriteChannel();
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testenv::runProgram(program, args, input);
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {

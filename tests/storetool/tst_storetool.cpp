@@ -29,24 +29,10 @@ namespace {
 
 const QString tool = QStringLiteral(QUILLO_STORE_TOOL);
 
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Run = testenv::ProgramRun;
 
 Run runTool(const QStringList& args, const QString& folder = QString()) {
-    QProcess p;
-    if (!folder.isEmpty())
-        p.setWorkingDirectory(folder);
-    p.start(tool, args);
-    Run run;
-    if (!p.waitForFinished(60000))
-        return run;
-    run.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
+    return testenv::runProgram(tool, args, {}, folder);
 }
 
 QString crlf(const QStringList& lines) {

@@ -382,6 +382,42 @@ int refuse(QTextStream& err, const QString& message) {
     return 1;
 }
 
+// Why a title cannot be given to a new calendar: the menu knows calendars by title, so a
+// second one of the same title would hide the first.
+std::optional<QString> titleTaken(const std::vector<StoreCalendar>& calendars, const QString& title,
+                                  const QString& exceptKey) {
+    for (const StoreCalendar& calendar : calendars) {
+        if (calendar.sourceKey != exceptKey && calendar.title == title)
+            return QStringLiteral("a calendar titled \"%1\" exists already (key %2); choose "
+                                  "another title with --title")
+                .arg(title, calendar.sourceKey);
+    }
+    return std::nullopt;
+}
+
+// Appends the calendar's node to the node list, last, after checking the title again on
+// the list about to be written: another program may have added a calendar since.
+bool addCalendarNode(const QString& type, const QString& key, const QString& title,
+                     const QString& color, QString& error) {
+    const QVariantMap node{{QStringLiteral("Type"), type},
+                           {QStringLiteral("SourceKey"), key},
+                           {QStringLiteral("Key"), key},
+                           {QStringLiteral("Selection"), 1},
+                           {QStringLiteral("ThemeColor"), color}};
+    return updateNodeList(
+        [&](QVariantMap& root, QString& why) {
+            if (const std::optional<QString> taken = titleTaken(calendarsOf(root), title, key)) {
+                why = *taken;
+                return false;
+            }
+            QVariantList list = root.value(QStringLiteral("List")).toList();
+            list.append(node);
+            root.insert(QStringLiteral("List"), list);
+            return true;
+        },
+        error);
+}
+
 // ---- Folders of one-object files (vdir) --------------------------------------------------
 
 // The item files of a folder: visible regular files with the extension.
@@ -627,12 +663,8 @@ int addFolder(const QString& folder, const AddOptions& options, std::optional<QS
     if (const std::optional<QString> already = adoptedAs(calendars, resolved))
         return refuse(err,
                       QStringLiteral("%1 is already in the store as %2").arg(folder, *already));
-    for (const StoreCalendar& calendar : calendars) {
-        if (calendar.title == title)
-            return refuse(err, QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
-                                              "choose another title with --title")
-                                   .arg(title, calendar.sourceKey));
-    }
+    if (const std::optional<QString> taken = titleTaken(calendars, title, QString()))
+        return refuse(err, *taken);
     if (!color)
         color = QString::fromLatin1(palette[calendars.size() % std::size(palette)]) +
                 QStringLiteral("FF");
@@ -653,28 +685,7 @@ int addFolder(const QString& folder, const AddOptions& options, std::optional<QS
         return refuse(err,
                       QStringLiteral("the calendar folder %1 cannot be written").arg(calendarPath));
     }
-    const QVariantMap node{{QStringLiteral("Type"), ql::folderCalendarType.toString()},
-                           {QStringLiteral("SourceKey"), key},
-                           {QStringLiteral("Key"), key},
-                           {QStringLiteral("Selection"), 1},
-                           {QStringLiteral("ThemeColor"), *color}};
-    const bool added = updateNodeList(
-        [&](QVariantMap& root, QString& why) {
-            for (const StoreCalendar& calendar : calendarsOf(root)) {
-                if (calendar.sourceKey != key && calendar.title == title) {
-                    why = QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
-                                         "choose another title with --title")
-                              .arg(title, calendar.sourceKey);
-                    return false;
-                }
-            }
-            QVariantList list = root.value(QStringLiteral("List")).toList();
-            list.append(node);
-            root.insert(QStringLiteral("List"), list);
-            return true;
-        },
-        error);
-    if (!added) {
+    if (!addCalendarNode(ql::folderCalendarType.toString(), key, title, *color, error)) {
         removeCalendarFolder(calendarPath);
         return refuse(err, error);
     }
@@ -758,12 +769,8 @@ int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
             return refuse(err,
                           QStringLiteral("%1 is already in the store as %2").arg(file, *already));
     }
-    for (const StoreCalendar& calendar : calendars) {
-        if (calendar.title == title)
-            return refuse(err, QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
-                                              "choose another title with --title")
-                                   .arg(title, calendar.sourceKey));
-    }
+    if (const std::optional<QString> taken = titleTaken(calendars, title, QString()))
+        return refuse(err, *taken);
     if (!color)
         color = QString::fromLatin1(palette[calendars.size() % std::size(palette)]) +
                 QStringLiteral("FF");
@@ -794,31 +801,7 @@ int add(const AddOptions& options, QTextStream& out, QTextStream& err) {
         undoFile();
         return refuse(err, QStringLiteral("the calendar folder %1 cannot be written").arg(folder));
     }
-    const QVariantMap node{{QStringLiteral("Type"), sourceNodeType},
-                           {QStringLiteral("SourceKey"), key},
-                           {QStringLiteral("Key"), key},
-                           {QStringLiteral("Selection"), 1},
-                           {QStringLiteral("ThemeColor"), *color}};
-    const bool added = updateNodeList(
-        [&](QVariantMap& root, QString& why) {
-            // Again on the list about to be written: another program may have added a
-            // calendar since the first look.
-            const std::vector<StoreCalendar> now = calendarsOf(root);
-            for (const StoreCalendar& calendar : now) {
-                if (calendar.sourceKey != key && calendar.title == title) {
-                    why = QStringLiteral("a calendar titled \"%1\" exists already (key %2); "
-                                         "choose another title with --title")
-                              .arg(title, calendar.sourceKey);
-                    return false;
-                }
-            }
-            QVariantList list = root.value(QStringLiteral("List")).toList();
-            list.append(node);
-            root.insert(QStringLiteral("List"), list);
-            return true;
-        },
-        error);
-    if (!added) {
+    if (!addCalendarNode(sourceNodeType, key, title, *color, error)) {
         removeCalendarFolder(folder);
         undoFile();
         return refuse(err, error);
