@@ -981,6 +981,22 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
     int found = 0;
     int failed = 0;
     QStringList seen;
+    // Adopts a candidate, or prints the exact command that would.
+    const auto offer = [&](const AddOptions& options) {
+        if (adopt) {
+            out.flush();
+            if (add(options, out, err) != 0)
+                ++failed;
+            return;
+        }
+        out << "    " << printable(shellQuoted(program)) << " add "
+            << printable(shellQuoted(options.file));
+        if (options.title)
+            out << " --title " << printable(shellQuoted(*options.title));
+        if (options.extension)
+            out << " --extension " << printable(shellQuoted(*options.extension));
+        out << "\n";
+    };
     for (const Candidate& candidate : candidates) {
         if (!QFileInfo(candidate.path).isFile())
             continue;
@@ -1009,17 +1025,7 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
         const int toDos = countToDos(*text);
         out << "Found the tasks of " << candidate.program << " (" << toDos
             << (toDos == 1 ? " to-do" : " to-dos") << ") in " << printable(candidate.path) << "\n";
-        if (adopt) {
-            out.flush();
-            if (add(options, out, err) != 0)
-                ++failed;
-        } else {
-            out << "    " << printable(shellQuoted(program)) << " add "
-                << printable(shellQuoted(options.file))
-                << (options.title ? " --title " + printable(shellQuoted(*options.title))
-                                  : QString())
-                << "\n";
-        }
+        offer(options);
     }
     for (const FolderCandidate& candidate : configuredFolders()) {
         const QString resolved = resolvedPath(candidate.path);
@@ -1039,17 +1045,7 @@ int discover(bool adopt, const QString& program, QTextStream& out, QTextStream& 
         const int toDos = countFolderToDos(candidate.path, candidate.extension);
         out << "Found a calendar folder of " << candidate.program << " (" << toDos
             << (toDos == 1 ? " to-do" : " to-dos") << ") in " << printable(candidate.path) << "\n";
-        if (adopt) {
-            out.flush();
-            if (add(options, out, err) != 0)
-                ++failed;
-        } else {
-            out << "    " << printable(shellQuoted(program)) << " add "
-                << printable(shellQuoted(options.file))
-                << (options.extension ? " --extension " + printable(shellQuoted(*options.extension))
-                                      : QString())
-                << "\n";
-        }
+        offer(options);
     }
     if (found == 0)
         out << "No tasks files of calendar programs found in their usual places. Add your own "
