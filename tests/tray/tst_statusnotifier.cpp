@@ -2,6 +2,7 @@
 // on a copy of the sample store, and a watcher and host of the test's own reads what a
 // desktop reads: the item, its exported menu (GetLayout), and the choices made in it
 // (Event), which must reach the calendar's file. Then a watcher that arrives late.
+#include "QuilloTraySetup.h"
 #include "StatusNotifierPeer.h"
 #include "TrayTestSupport.h"
 #include "common/TestEnv.h"
@@ -33,20 +34,6 @@ using namespace traytest;
 namespace {
 
 const QString kServer = QStringLiteral(QUILLO_MENUBAR_SERVER);
-
-QString paneLink() {
-    return testenv::dataHome() + QStringLiteral("/PreferencePanes/Quillo.prefPane");
-}
-
-QUrl quilloMenuURL() {
-    return QUrl::fromLocalFile(paneLink() + QStringLiteral("/Contents/Resources/Quillo.menu"));
-}
-
-int writeSetting(const char* key, const char* value) {
-    return QProcess::execute(
-        QStringLiteral(QUILLO_SETTINGS_HELPER),
-        {QStringLiteral("write"), QString::fromLatin1(key), QString::fromLatin1(value)});
-}
 
 QString homeCalendar() {
     return testenv::dataHome() + QStringLiteral("/iCal/Sources/home.calendar/corestorage.ics");
@@ -192,15 +179,8 @@ class TestStatusNotifier : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(QDir().mkpath(testenv::dataHome() + QStringLiteral("/PreferencePanes")));
-        QVERIFY(QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"), paneLink()));
-        QCOMPARE(QProcess::execute(QStringLiteral("cp"),
-                                   {QStringLiteral("-r"),
-                                    QStringLiteral(QUILLO_TESTS_DIR "/data/store/sample/iCal"),
-                                    testenv::dataHome()}),
-                 0);
+        QVERIFY(installQuilloWithSampleStore());
         QL_Preferences& preferences = QL_Preferences::sharedPreferences();
-        preferences.setCheckForUpdatesOnLaunch(false);
         preferences.setColorItemsByCalendarColor(true);
         preferences.setWarnWhenRemovingItems(false);
     }

@@ -1,6 +1,7 @@
 // Quillo in a real tray, end to end: the menu-bar server (a child process on a bus of
 // the test's own), trayer as the tray, xdotool as the user's pointer and keyboard, and
 // Quillo.menu from the pane the build laid out, on a copy of the sample store.
+#include "QuilloTraySetup.h"
 #include "TrayTestSupport.h"
 #include "common/TestEnv.h"
 
@@ -23,20 +24,6 @@ namespace {
 
 const QString kServer = QStringLiteral(QUILLO_MENUBAR_SERVER);
 const QString kQuillo = QStringLiteral("com.orvane.quillo");
-
-QString paneLink() {
-    return testenv::dataHome() + QStringLiteral("/PreferencePanes/Quillo.prefPane");
-}
-
-QUrl quilloMenuURL() {
-    return QUrl::fromLocalFile(paneLink() + QStringLiteral("/Contents/Resources/Quillo.menu"));
-}
-
-int writeSetting(const char* key, const char* value) {
-    return QProcess::execute(
-        QStringLiteral(QUILLO_SETTINGS_HELPER),
-        {QStringLiteral("write"), QString::fromLatin1(key), QString::fromLatin1(value)});
-}
 
 QString quilloImage() {
     for (const QStringList& extra : listMenuExtras())
@@ -77,14 +64,7 @@ class TestTrayQuillo : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(QDir().mkpath(testenv::dataHome() + QStringLiteral("/PreferencePanes")));
-        QVERIFY(QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"), paneLink()));
-        QCOMPARE(QProcess::execute(QStringLiteral("cp"),
-                                   {QStringLiteral("-r"),
-                                    QStringLiteral(QUILLO_TESTS_DIR "/data/store/sample/iCal"),
-                                    testenv::dataHome()}),
-                 0);
-        QL_Preferences::sharedPreferences().setCheckForUpdatesOnLaunch(false);
+        QVERIFY(installQuilloWithSampleStore());
         QVERIFY(m_tray.start());
     }
 

@@ -2,6 +2,7 @@
 // Wayland platform for the server. Without a tray nothing crashes or hangs and the
 // desktop's shortcut path (--pop-up) shows the rich menu; with a StatusNotifierItem host
 // (a watcher of the test's own) the exported menu is served.
+#include "QuilloTraySetup.h"
 #include "StatusNotifierPeer.h"
 #include "TrayTestSupport.h"
 #include "common/TestEnv.h"
@@ -25,14 +26,6 @@ using namespace traytest;
 namespace {
 
 const QString kServer = QStringLiteral(QUILLO_MENUBAR_SERVER);
-
-QString paneLink() {
-    return testenv::dataHome() + QStringLiteral("/PreferencePanes/Quillo.prefPane");
-}
-
-QString quilloMenu() {
-    return paneLink() + QStringLiteral("/Contents/Resources/Quillo.menu");
-}
 
 // A call on the server that keeps this process answering meanwhile (the server may be
 // calling the watcher here).
@@ -63,14 +56,7 @@ private slots:
                                    {QStringLiteral("-c"), QStringLiteral("command -v weston")}) ==
                      0,
                  "weston is needed (scripts/deps.sh)");
-        QVERIFY(QDir().mkpath(testenv::dataHome() + QStringLiteral("/PreferencePanes")));
-        QVERIFY(QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"), paneLink()));
-        QCOMPARE(QProcess::execute(QStringLiteral("cp"),
-                                   {QStringLiteral("-r"),
-                                    QStringLiteral(QUILLO_TESTS_DIR "/data/store/sample/iCal"),
-                                    testenv::dataHome()}),
-                 0);
-        QL_Preferences::sharedPreferences().setCheckForUpdatesOnLaunch(false);
+        QVERIFY(installQuilloWithSampleStore());
 
         const QString runtime = testenv::home() + QStringLiteral("/runtime");
         QVERIFY(QDir().mkpath(runtime));
@@ -104,7 +90,8 @@ private slots:
     void withoutATray() {
         ServerProcess server(kServer);
         QVERIFY(server.start());
-        QCOMPARE(serverCall(QStringLiteral("AddMenuExtra"), {quilloMenu()}).toInt(), 0);
+        QCOMPARE(
+            serverCall(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()}).toInt(), 0);
         QTRY_VERIFY(server.log().contains(QStringLiteral("no system tray is available")));
         QCOMPARE(serverCall(QStringLiteral("TrayAvailable")).toBool(), false);
 

@@ -2,6 +2,7 @@
 // test command's X server, on a scratch configuration and a bus of the test's own. The
 // panel is the watcher; the test reads Quillo's exported menu as the panel does and
 // chooses "Complete" in it.
+#include "QuilloTraySetup.h"
 #include "StatusNotifierPeer.h"
 #include "TrayTestSupport.h"
 #include "common/TestEnv.h"
@@ -47,10 +48,6 @@ const char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
   </property>
 </channel>
 )";
-
-QString paneLink() {
-    return testenv::dataHome() + QStringLiteral("/PreferencePanes/Quillo.prefPane");
-}
 
 QString homeCalendar() {
     return testenv::dataHome() + QStringLiteral("/iCal/Sources/home.calendar/corestorage.ics");
@@ -104,14 +101,7 @@ private slots:
                          QStringLiteral("sh"),
                          {QStringLiteral("-c"), QStringLiteral("command -v xfce4-panel")}) == 0,
                  "xfce4-panel is needed (scripts/deps.sh)");
-        QVERIFY(QDir().mkpath(testenv::dataHome() + QStringLiteral("/PreferencePanes")));
-        QVERIFY(QFile::link(QStringLiteral(QUILLO_BUILD_DIR "/Quillo.prefPane"), paneLink()));
-        QCOMPARE(QProcess::execute(QStringLiteral("cp"),
-                                   {QStringLiteral("-r"),
-                                    QStringLiteral(QUILLO_TESTS_DIR "/data/store/sample/iCal"),
-                                    testenv::dataHome()}),
-                 0);
-        QL_Preferences::sharedPreferences().setCheckForUpdatesOnLaunch(false);
+        QVERIFY(installQuilloWithSampleStore());
 
         const QString channels =
             testenv::configHome() + QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml");
@@ -145,11 +135,7 @@ private slots:
     void quilloInThePanel() {
         ServerProcess server(kServer);
         QVERIFY(server.start());
-        QCOMPARE(
-            CoreMenuExtraAddMenuExtra(
-                QUrl::fromLocalFile(paneLink() + QStringLiteral("/Contents/Resources/Quillo.menu")),
-                0, 0, 0, 0),
-            kCoreMenuExtraNoErr);
+        QCOMPARE(CoreMenuExtraAddMenuExtra(quilloMenuURL(), 0, 0, 0, 0), kCoreMenuExtraNoErr);
         // Registered with the panel's watcher, and shown: the panel is the tray.
         QTRY_COMPARE_WITH_TIMEOUT(registeredItems().size(), 1, 10000);
         QTRY_COMPARE(listMenuExtras().value(0).value(3), QStringLiteral("yes"));
