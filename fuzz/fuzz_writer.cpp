@@ -17,7 +17,9 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 #include <QString>
+#include <QTimeZone>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -102,11 +104,29 @@ QStringList fieldsOf(const QL_ToDo& t) {
             show(t.theVAlarm())};
 }
 
-// What a written record reads back as: stamped as a new revision, and a completed
-// date that changed in UTC.
-QStringList expectedFields(const QL_ToDo& written, const QL_ToDo& base, const QString& stamp) {
+// What a written record reads back as: stamped as a new revision, a completed date that
+// changed in UTC, and, added to a calendar without the zone of its start, its start in
+// UTC.
+QStringList expectedFields(const QL_ToDo& written, const QL_ToDo& base, const QString& stamp,
+                           bool added, const QString& calendar) {
     QStringList fields = fieldsOf(written);
     fields[2] = show(stamp);
+    static const QRegularExpression tzid(QStringLiteral("(?:^|;)TZID=\"?([^\";:]+)\"?(?:;|$)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch zone =
+        tzid.match(written.theCreationDateHeader().value_or(QString()));
+    const QString start = written.theCreationDate().value_or(QString());
+    if (added && zone.hasMatch() && start.size() == 15 &&
+        !calendar.contains(QStringLiteral("\r\nTZID:") + zone.captured(1) + QStringLiteral("\r\n"),
+                           Qt::CaseInsensitive)) {
+        QDateTime local = QDateTime::fromString(start, u"yyyyMMdd'T'HHmmss");
+        const QTimeZone timeZone(zone.captured(1).toUtf8());
+        if (local.isValid() && timeZone.isValid()) {
+            local.setTimeZone(timeZone);
+            fields[3] = show(QStringLiteral("DTSTART")) +
+                        show(local.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"));
+        }
+    }
     const QL_ToDo::Text& completed = written.theCompletedDate();
     if (completed && completed != base.theCompletedDate())
         fields[8] = show(ql::completedInUTC(
@@ -255,7 +275,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !QStringView(now).sliced(componentAt).startsWith(*back[before]->theRawData()))
         return 0;
     const std::shared_ptr<QL_ToDo>& found = back[before];
-    const QStringList expected = expectedFields(*toDo, base, stamp);
+    const QStringList expected =
+        expectedFields(*toDo, base, stamp, action == QLWriteActionAdd, text);
     if (fieldsOf(*found) != expected)
         std::fprintf(stderr, "written: %s\nread back: %s\n",
                      qPrintable(expected.join(QStringLiteral(" | "))),
