@@ -147,6 +147,8 @@ public:
     void removeToDoMenuItemSelected(platform::NSMenuItem* sender);
     // Opens the editor for a new to-do.
     void newToDoMenuItemSelected(platform::NSMenuItem* sender);
+    // Opens the one-line quick-add window (or raises the open one).
+    void quickAddMenuItemSelected(platform::NSMenuItem* sender);
     // Opens the settings pane in the settings host; nothing when it is not installed.
     void settingsMenuItemSelected(platform::NSMenuItem* sender);
     // Starts the desktop's calendar application.

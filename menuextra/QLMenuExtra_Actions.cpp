@@ -3,6 +3,7 @@
 #include "menuextra/QLMenuExtra.h"
 
 #include "menuextra/editor/QL_ToDoController.h"
+#include "menuextra/quickadd/QL_QuickAddWindow.h"
 #include "menuextra/store/QL_CalendarStore.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"
@@ -37,6 +38,8 @@ std::function<void(platform::NSMenuItem*)> QLMenuExtra::itemAction(const QString
         return [this](platform::NSMenuItem* sender) { removeToDoMenuItemSelected(sender); };
     if (selector == QLatin1String("newToDoMenuItemSelected:"))
         return [this](platform::NSMenuItem* sender) { newToDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("quickAddMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { quickAddMenuItemSelected(sender); };
     if (selector == QLatin1String("settingsMenuItemSelected:"))
         return [this](platform::NSMenuItem* sender) { settingsMenuItemSelected(sender); };
     if (selector == QLatin1String("openiCal:"))
@@ -108,6 +111,10 @@ void QLMenuExtra::removeToDo(const QL_ToDo& toDo) {
 
 void QLMenuExtra::newToDoMenuItemSelected(platform::NSMenuItem*) {
     QL_ToDoController::initWithNewToDo();
+}
+
+void QLMenuExtra::quickAddMenuItemSelected(platform::NSMenuItem*) {
+    QL_QuickAddWindow::present();
 }
 
 void QLMenuExtra::settingsMenuItemSelected(platform::NSMenuItem*) {

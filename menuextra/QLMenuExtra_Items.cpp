@@ -240,7 +240,15 @@ void QLMenuExtra::addHeaderMenuItems() {
     alternate->setAttributedTitle(platform::NSAttributedString(openCalendar, attributes));
     m_theMenu->insertItem(std::move(alternate), 1);
 
-    m_theMenu->insertItem(NSMenuItem::separatorItem(), 2);
+    const QString quickAdd = localized(QStringLiteral("QUICK_ADD"));
+    auto quick = std::make_shared<NSMenuItem>(
+        quickAdd, actionFor(QStringLiteral("quickAddMenuItemSelected:")), QString());
+    quick->setEnabled(true);
+    quick->setTarget(this);
+    quick->setAttributedTitle(platform::NSAttributedString(quickAdd, attributes));
+    m_theMenu->insertItem(std::move(quick), 2);
+
+    m_theMenu->insertItem(NSMenuItem::separatorItem(), 3);
 }
 
 void QLMenuExtra::addFooterMenuItems() {
