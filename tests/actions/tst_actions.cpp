@@ -218,6 +218,20 @@ private slots:
         QCOMPARE(openEditors().size(), 1);
         QCOMPARE(openEditors().at(0)->windowTitle(), QL_LocalizedString("NEW_TO_DO_TITLE"));
 
+        // Quick add opens its one window; choosing it again raises the same one.
+        const auto quickAdd = itemTitled(extra, QL_LocalizedString("QUICK_ADD"));
+        QVERIFY(quickAdd);
+        quickAdd->action().call(quickAdd.get());
+        quickAdd->action().call(quickAdd.get());
+        QStringList titles;
+        for (const QDialog* window : openEditors())
+            titles.append(window->windowTitle());
+        titles.sort();
+        QStringList expectedTitles{QL_LocalizedString("NEW_TO_DO_TITLE"),
+                                   QL_LocalizedString("QUICK_ADD_WINDOW_TITLE")};
+        expectedTitles.sort();
+        QCOMPARE(titles, expectedTitles);
+
         const auto calendar = itemTitled(extra, QL_LocalizedString("OPEN_ICAL"));
         QVERIFY(calendar);
         QVERIFY(calendar->isAlternate());
