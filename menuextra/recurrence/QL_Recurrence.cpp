@@ -2,6 +2,8 @@
 
 #include <libical/ical.h>
 
+#include <QDate>
+#include <QMap>
 #include <QRegularExpression>
 
 #include <cstdlib>
@@ -122,6 +124,73 @@ QL_RecurrenceStep ql::nextOccurrence(const QString& rrule, const QString& due,
         step.kind = Step::Kind::Unsupported; // gave up looking, not the rule's end
     icalrecur_iterator_free(it);
     return step;
+}
+
+QString ql::describeRule(const QString& rrule, const std::function<QString(const QString&)>& text,
+                         const QLocale& locale) {
+    if (!isSupportedRule(rrule))
+        return rrule;
+    QMap<QString, QString> parts;
+    for (const QString& part : rrule.split(u';', Qt::SkipEmptyParts)) {
+        const qsizetype eq = part.indexOf(u'=');
+        parts.insert(part.left(eq).trimmed().toUpper(), part.mid(eq + 1).trimmed().toUpper());
+    }
+    bool ok = false;
+    const int interval = parts.value(QStringLiteral("INTERVAL")).toInt(&ok);
+    const bool several = ok && interval > 1;
+    const QString frequency = parts.value(QStringLiteral("FREQ"));
+    static const QMap<QString, QString> units{
+        {"DAILY", "DAY"}, {"WEEKLY", "WEEK"}, {"MONTHLY", "MONTH"}, {"YEARLY", "YEAR"}};
+    QString words =
+        several
+            ? text(QStringLiteral("REPEAT_EVERY_N_%1S").arg(units.value(frequency))).arg(interval)
+            : text(QStringLiteral("REPEAT_EVERY_%1").arg(units.value(frequency)));
+
+    static const QStringList dayCodes{"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
+    static const QRegularExpression day(QStringLiteral("^([+-]?\\d{1,2})?(MO|TU|WE|TH|FR|SA|SU)$"));
+    static const QMap<int, QString> ordinals{{1, "REPEAT_ORDINAL_1"}, {2, "REPEAT_ORDINAL_2"},
+                                             {3, "REPEAT_ORDINAL_3"}, {4, "REPEAT_ORDINAL_4"},
+                                             {5, "REPEAT_ORDINAL_5"}, {-1, "REPEAT_ORDINAL_LAST"}};
+    if (parts.contains(QStringLiteral("BYDAY"))) {
+        QStringList days;
+        for (const QString& code : parts.value(QStringLiteral("BYDAY")).split(u',')) {
+            const QRegularExpressionMatch m = day.match(code.trimmed());
+            if (!m.hasMatch())
+                return rrule;
+            QString name = locale.dayName(int(dayCodes.indexOf(m.captured(2))) + 1);
+            if (!m.captured(1).isEmpty()) {
+                const int n = m.captured(1).toInt();
+                if (!ordinals.contains(n))
+                    return rrule;
+                name = text(ordinals.value(n)).arg(name);
+            }
+            days << name;
+        }
+        words = text(QStringLiteral("REPEAT_ON_DAYS")).arg(words, days.join(QStringLiteral(", ")));
+    }
+    if (parts.contains(QStringLiteral("BYMONTHDAY")))
+        words = text(QStringLiteral("REPEAT_ON_MONTH_DAYS"))
+                    .arg(words, parts.value(QStringLiteral("BYMONTHDAY"))
+                                    .split(u',')
+                                    .join(QStringLiteral(", ")));
+    if (parts.contains(QStringLiteral("BYMONTH"))) {
+        QStringList months;
+        for (const QString& number : parts.value(QStringLiteral("BYMONTH")).split(u',')) {
+            const int month = number.toInt(&ok);
+            if (!ok || month < 1 || month > 12)
+                return rrule;
+            months << locale.monthName(month);
+        }
+        words =
+            text(QStringLiteral("REPEAT_IN_MONTHS")).arg(words, months.join(QStringLiteral(", ")));
+    }
+    if (const int count = parts.value(QStringLiteral("COUNT")).toInt(&ok); ok && count > 0)
+        words = text(QStringLiteral("REPEAT_TIMES")).arg(words).arg(count);
+    if (const std::optional<icaltimetype> until = timeOf(parts.value(QStringLiteral("UNTIL"))))
+        words = text(QStringLiteral("REPEAT_UNTIL"))
+                    .arg(words, locale.toString(QDate(until->year, until->month, until->day),
+                                                QLocale::LongFormat));
+    return words;
 }
 
 ql::QL_RecurrenceLines ql::recurrenceLines(const QString& component) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // Moving a recurring to-do on to its next occurrence when this one is done: the series
@@ -32,6 +34,12 @@ namespace ql {
 // BYMONTH, BYMONTHDAY and BYDAY (with ordinals only for MONTHLY).
 QL_RecurrenceStep nextOccurrence(const QString& rrule, const QString& due,
                                  const std::optional<QString>& start, const QStringList& exdates);
+
+// The rule in words ("every week on Monday, 10 times"), with the texts of the table's
+// keys (REPEAT_…) and the locale's names of days and months; the rule as written for
+// one this program does not advance.
+QString describeRule(const QString& rrule, const std::function<QString(const QString&)>& text,
+                     const QLocale& locale);
 
 // The RRULE and EXDATE values of a component's text (folded lines allowed); an empty
 // rule when it has none.

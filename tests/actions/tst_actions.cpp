@@ -227,8 +227,16 @@ private slots:
         QL_Preferences::sharedPreferences().setToggleStatusModifier(2);
         testenv::LogRecorder log;
         QLMenuExtra extra;
-        const platform::NSMenuItemPtr item = itemTitled(extra, "Water plants");
+        // The series is marked, and its tool tip names the rule.
+        const platform::NSMenuItemPtr item = itemTitled(extra, "Water plants \u21BB");
         QVERIFY(item);
+        QVERIFY(item->toolTip());
+        const QString repeats = QL_LocalizedString("REPEAT_TOOLTIP") + ": ";
+        if (rrule == "FREQ=WEEKLY;BYDAY=MO")
+            QVERIFY2(item->toolTip()->contains(repeats + "every week on Monday\r"),
+                     qPrintable(*item->toolTip()));
+        else if (logged)
+            QVERIFY(item->toolTip()->contains(repeats + rrule + "\r"));
         platform::setGetKeysSource([] { return held({Option}); });
         item->action().call(item.get());
 

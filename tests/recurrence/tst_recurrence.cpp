@@ -3,6 +3,7 @@
 #include "common/TestEnv.h"
 
 #include "menuextra/recurrence/QL_Recurrence.h"
+#include "platform/PropertyList.h"
 
 #include <QTest>
 
@@ -30,6 +31,8 @@ private slots:
     void next_data();
     void next();
     void linesOfAComponent();
+    void ruleInWords_data();
+    void ruleInWords();
 };
 
 void TestRecurrence::next_data() {
@@ -143,6 +146,48 @@ void TestRecurrence::linesOfAComponent() {
     QCOMPARE(lines.rrule, QStringLiteral("FREQ=WEEKLY;BYDAY=MO,WE"));
     QCOMPARE(lines.exdates, (QStringList{"20270104T090000", "20270106T090000", "20270111T090000"}));
     QVERIFY(ql::recurrenceLines(QStringLiteral("BEGIN:VTODO\r\nEND:VTODO")).rrule.isEmpty());
+}
+
+void TestRecurrence::ruleInWords_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("rrule");
+    QTest::addColumn<QString>("expected");
+    struct Row {
+        const char* language;
+        const char* rrule;
+        const char* expected;
+    };
+    static const Row rows[] = {
+        {"en", "FREQ=WEEKLY;BYDAY=MO", "every week on Monday"},
+        {"en", "FREQ=DAILY", "every day"},
+        {"en", "FREQ=DAILY;INTERVAL=2;COUNT=5", "every 2 days, 5 times"},
+        {"en", "FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,WE,FR;UNTIL=19971224T000000Z",
+         "every 2 weeks on Monday, Wednesday, Friday, until Wednesday, 24 December 1997"},
+        {"en", "FREQ=MONTHLY;BYDAY=1FR,-1SU", "every month on the first Friday, the last Sunday"},
+        {"en", "FREQ=MONTHLY;BYMONTHDAY=2,15", "every month on day 2, 15"},
+        {"en", "FREQ=YEARLY;BYMONTH=6,7", "every year in June, July"},
+        {"en", "FREQ=MONTHLY;BYDAY=-2MO", "FREQ=MONTHLY;BYDAY=-2MO"},
+        {"en", "FREQ=YEARLY;BYWEEKNO=20", "FREQ=YEARLY;BYWEEKNO=20"},
+        {"de", "FREQ=WEEKLY;BYDAY=MO", "jede Woche am Monday"},
+        {"de", "FREQ=MONTHLY;INTERVAL=3;BYDAY=1FR;COUNT=4",
+         "alle 3 Monate am ersten Friday, 4-mal"},
+    };
+    for (const Row& r : rows)
+        QTest::newRow((QByteArray(r.language) + " " + r.rrule).constData())
+            << QString::fromLatin1(r.language) << QString::fromLatin1(r.rrule)
+            << QString::fromUtf8(r.expected);
+}
+
+// With the table's own texts; day and month names come from the locale (C here).
+void TestRecurrence::ruleInWords() {
+    QFETCH(QString, language);
+    QFETCH(QString, rrule);
+    QFETCH(QString, expected);
+    const std::optional<QVariantMap> table = platform::PropertyList::dictionaryFromFile(
+        QStringLiteral(QUILLO_RESOURCES "/%1.lproj/Quillo.strings").arg(language));
+    QVERIFY(table);
+    const auto text = [&](const QString& key) { return table->value(key).toString(); };
+    QCOMPARE(ql::describeRule(rrule, text, QLocale::c()), expected);
 }
 
 QUILLO_TEST_MAIN_CORE(TestRecurrence)
