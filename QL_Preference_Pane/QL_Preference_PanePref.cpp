@@ -45,6 +45,8 @@ constexpr std::array outletNames{
     "menuBarImageMatrix",
     "checkForUpdatesCheckbox",
     "checkNowButton",
+    "quickAddKeyCheckbox",
+    "quickAddKeyPopup",
     "modView",
     "modifierStatusMatrix",
     "modifierDeleteMatrix",
@@ -159,6 +161,8 @@ void QL_Preference_PanePref::takeOutlets() {
     menuBarImageMatrix = ui.menuBarImageMatrix;
     checkForUpdatesCheckbox = ui.checkForUpdatesCheckbox;
     checkNowButtonOutlet = ui.checkNowButton;
+    quickAddKeyCheckbox = ui.quickAddKeyCheckbox;
+    quickAddKeyPopup = ui.quickAddKeyPopup;
     modView = ui.modView;
     modifierStatusMatrix = ui.modifierStatusMatrix;
     modifierDeleteMatrix = ui.modifierDeleteMatrix;
@@ -226,17 +230,17 @@ void QL_Preference_PanePref::connectActions() {
         connect(button, &QAbstractButton::clicked, this,
                 [this, sender] { valueDidChange(sender); });
     };
-    for (QCheckBox* box :
-         {showDueDatesCheckbox, showLabelsCheckbox, showTooltipsCheckbox,
-          highlighOverdueItemsCheckbox, showQuilloCheckbox, colorItemsCheckbox, doNotWarnCheckbox,
-          hideToDoCheckbox, hideSubscribedCalendarsCheckbox, showToDoCheckbox,
-          useSmallFontSizeCheckbox, checkForUpdatesCheckbox, modifierKeyCheckbox})
+    for (QCheckBox* box : {showDueDatesCheckbox, showLabelsCheckbox, showTooltipsCheckbox,
+                           highlighOverdueItemsCheckbox, showQuilloCheckbox, colorItemsCheckbox,
+                           doNotWarnCheckbox, hideToDoCheckbox, hideSubscribedCalendarsCheckbox,
+                           showToDoCheckbox, useSmallFontSizeCheckbox, checkForUpdatesCheckbox,
+                           modifierKeyCheckbox, quickAddKeyCheckbox})
         onClick(box, box);
     for (QGroupBox* matrix : {showInformationalIconsMatrix, menuBarImageMatrix,
                               modifierStatusMatrix, modifierDeleteMatrix})
         for (QAbstractButton* cell : cellsOf(matrix))
             onClick(cell, matrix);
-    for (QComboBox* popup : {sortToDoPopup, modifierKeyPopup})
+    for (QComboBox* popup : {sortToDoPopup, modifierKeyPopup, quickAddKeyPopup})
         connect(popup, &QComboBox::activated, this, [this, popup] { valueDidChange(popup); });
     // Only what the user typed is stored; leaving a field untouched stores nothing.
     for (QLineEdit* field : {hideToDoField, showToDoField})
@@ -308,18 +312,22 @@ void QL_Preference_PanePref::updateUINotification(const QString&) {
 }
 
 void QL_Preference_PanePref::rebuildHotKeyPopup() {
-    modifierKeyPopup->clear();
-    for (const QL_HotKeyEntry& entry : QL_HotKeyMenuEntries()) {
-        if (entry.separator) {
-            modifierKeyPopup->insertSeparator(modifierKeyPopup->count());
+    for (QComboBox* popup : {modifierKeyPopup, quickAddKeyPopup}) {
+        if (!popup)
             continue;
+        popup->clear();
+        for (const QL_HotKeyEntry& entry : QL_HotKeyMenuEntries()) {
+            if (entry.separator) {
+                popup->insertSeparator(popup->count());
+                continue;
+            }
+            const int index = popup->count();
+            popup->addItem(entry.title);
+            popup->setItemData(index, entry.tag, TagRole);
+            popup->setItemData(index, entry.keyIndex, RepresentedObjectRole);
+            popup->setItemData(index, entry.mask, ModifierMaskRole);
+            popup->setItemData(index, entry.alternate, AlternateRole);
         }
-        const int index = modifierKeyPopup->count();
-        modifierKeyPopup->addItem(entry.title);
-        modifierKeyPopup->setItemData(index, entry.tag, TagRole);
-        modifierKeyPopup->setItemData(index, entry.keyIndex, RepresentedObjectRole);
-        modifierKeyPopup->setItemData(index, entry.mask, ModifierMaskRole);
-        modifierKeyPopup->setItemData(index, entry.alternate, AlternateRole);
     }
 }
 
@@ -378,6 +386,11 @@ void QL_Preference_PanePref::updateUI() {
         modifierKeyPopup->setEnabled(true);
     modifierKeyPopup->setCurrentIndex(modifierKeyPopup->findData(
         QL_HotKeyTag(prefs.openMenuKey(), prefs.openMenuModifiers()), TagRole));
+
+    quickAddKeyCheckbox->setChecked(prefs.useQuickAddKey());
+    quickAddKeyPopup->setEnabled(prefs.useQuickAddKey());
+    quickAddKeyPopup->setCurrentIndex(quickAddKeyPopup->findData(
+        QL_HotKeyTag(prefs.quickAddKey(), prefs.quickAddModifiers()), TagRole));
 }
 
 void QL_Preference_PanePref::valueDidChange(QObject* sender) {
@@ -443,17 +456,26 @@ void QL_Preference_PanePref::valueDidChange(QObject* sender) {
     } else if (sender == modifierKeyCheckbox) {
         prefs.setUseOpenMenuKey(checked());
         modifierKeyPopup->setEnabled(checked());
-    } else if (sender == modifierKeyPopup) {
-        const int index = modifierKeyPopup->currentIndex();
-        const QVariant keyIndex = modifierKeyPopup->itemData(index, RepresentedObjectRole);
+    } else if (sender == quickAddKeyCheckbox) {
+        prefs.setUseQuickAddKey(checked());
+        quickAddKeyPopup->setEnabled(checked());
+    } else if (sender == modifierKeyPopup || sender == quickAddKeyPopup) {
+        auto* popup = static_cast<QComboBox*>(sender);
+        const int index = popup->currentIndex();
+        const QVariant keyIndex = popup->itemData(index, RepresentedObjectRole);
         if (index < 0 || !keyIndex.isValid())
             return;
         // Both values are taken before the first write: each write notifies.
         const int keyCode = QL_KeyCodeForKeyIndex(keyIndex.toInt());
         const int modifiers =
-            QL_ModifiersForPopupMask(modifierKeyPopup->itemData(index, ModifierMaskRole).toUInt());
-        prefs.setOpenMenuKey(keyCode);
-        prefs.setOpenMenuModifiers(modifiers);
+            QL_ModifiersForPopupMask(popup->itemData(index, ModifierMaskRole).toUInt());
+        if (popup == quickAddKeyPopup) {
+            prefs.setQuickAddKey(keyCode);
+            prefs.setQuickAddModifiers(modifiers);
+        } else {
+            prefs.setOpenMenuKey(keyCode);
+            prefs.setOpenMenuModifiers(modifiers);
+        }
     } else if (sender == modifierStatusMatrix) {
         prefs.setToggleStatusModifier(modifierSetOf(modifierStatusMatrix));
     } else if (sender == modifierDeleteMatrix) {

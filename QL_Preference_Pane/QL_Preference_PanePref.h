@@ -92,6 +92,8 @@ public:
     QGroupBox* modifierDeleteMatrix = nullptr;
     QCheckBox* modifierKeyCheckbox = nullptr;
     QComboBox* modifierKeyPopup = nullptr;
+    QCheckBox* quickAddKeyCheckbox = nullptr;
+    QComboBox* quickAddKeyPopup = nullptr;
     // Not a setting: the tab view.
     QTabWidget* tabView = nullptr;
 

@@ -28,8 +28,8 @@ int prioritySort(const QL_ToDo& first, const QL_ToDo& second, const void* contex
 int statusSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
 int dueDateSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
 
-// The hot key's handler: pops the menu of the menu extra given as user data up; the
-// event counts as handled.
+// The hot keys' handler: pops the menu of the menu extra given as user data up, or opens
+// its quick-add window; the event counts as handled when it was one of the two keys.
 platform::OSStatus openMenuHotKeyHandler(platform::EventHandlerCallRef handlerCall,
                                          platform::EventRef event, void* userData);
 
@@ -60,7 +60,7 @@ public:
     static std::unique_ptr<QLMenuExtra>
     initWithBundle(std::shared_ptr<const platform::Bundle> bundle);
 
-    // A setting changed (in any process): read the domain again, register the hot key
+    // A setting changed (in any process): read the domain again, register the hot keys
     // anew from the settings, rebuild the menu and its icon.
     void preferencesDidChange(const QString& name, const QString& object);
     // A write to a calendar failed: a rebuild is due.
@@ -70,8 +70,9 @@ public:
     // Whether exactly the modifier keys of the set are held (bit 0 Control, 1 Option,
     // 2 Shift, 3 Command; only the left-hand keys count).
     bool allKeysPressed(std::int32_t modifiers);
-    // The registered hot key; null when none is.
+    // The registered hot keys (the menu's, quick add's); null when it is not.
     platform::EventHotKeyRef gMyHotKeyRef() const { return m_gMyHotKeyRef; }
+    platform::EventHotKeyRef quickAddHotKeyRef() const { return m_quickAddHotKeyRef; }
 
     // Rebuilds theCalendars and validCalendars from the store's node list. False (with a
     // log line) when the node list cannot be read, theCalendars then keeping its value,
@@ -147,6 +148,8 @@ public:
     void removeToDoMenuItemSelected(platform::NSMenuItem* sender);
     // Opens the editor for a new to-do.
     void newToDoMenuItemSelected(platform::NSMenuItem* sender);
+    // Opens the one-line quick-add window (or raises the open one).
+    void quickAddMenuItemSelected(platform::NSMenuItem* sender);
     // Opens the settings pane in the settings host; nothing when it is not installed.
     void settingsMenuItemSelected(platform::NSMenuItem* sender);
     // Starts the desktop's calendar application.
@@ -298,6 +301,7 @@ private:
     std::optional<QVariantMap> m_refreshTitleAttributes;
     QHash<QPair<qint64, int>, QString> m_dateTexts;
     platform::EventHotKeyRef m_gMyHotKeyRef = nullptr;
+    platform::EventHotKeyRef m_quickAddHotKeyRef = nullptr;
     // Installed once, removed at destruction: the host's event target must never call a
     // menu extra that is gone.
     platform::EventHandlerRef m_hotKeyHandler = nullptr;

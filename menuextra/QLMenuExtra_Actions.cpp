@@ -3,6 +3,8 @@
 #include "menuextra/QLMenuExtra.h"
 
 #include "menuextra/editor/QL_ToDoController.h"
+#include "menuextra/quickadd/QL_QuickAddWindow.h"
+#include "menuextra/recurrence/QL_Recurrence.h"
 #include "menuextra/store/QL_CalendarStore.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"
@@ -24,6 +26,33 @@ void writeToOwnCalendar(const QL_ToDo& toDo, int action) {
     (void)toDo.writeToCalendar(ql::toDoWritePath(toDo.theSourceFile(), *key), action);
 }
 
+// Completing one occurrence of a series moves the series on to its next occurrence:
+// DUE and DTSTART advance, the status stays open and no COMPLETED is written, so every
+// other program still sees the series. False (the to-do is then completed as a single
+// one) without a rule, without a next occurrence, or for a rule this program does not
+// advance (logged).
+bool advanceSeries(QL_ToDo& toDo) {
+    if (!toDo.theRawData() || !toDo.theDueDate())
+        return false;
+    const ql::QL_RecurrenceLines lines = ql::recurrenceLines(*toDo.theRawData());
+    if (lines.rrule.isEmpty())
+        return false;
+    const QL_RecurrenceStep step =
+        ql::nextOccurrence(lines.rrule, *toDo.theDueDate(), toDo.theCreationDate(), lines.exdates);
+    if (step.kind == QL_RecurrenceStep::Kind::Unsupported)
+        platform::NSLog(QStringLiteral("Quillo :: toggleToDo :: repeat rule not advanced, "
+                                       "completing the whole series: ") +
+                        lines.rrule.left(200));
+    if (step.kind != QL_RecurrenceStep::Kind::Next)
+        return false;
+    toDo.setDueDate(step.due);
+    if (step.start)
+        toDo.setCreationDate(step.start);
+    if (toDo.theStatus() && toDo.theStatus()->compare(u"IN-PROCESS", Qt::CaseInsensitive) == 0)
+        toDo.setStatus(QStringLiteral("NEEDS-ACTION"));
+    return true;
+}
+
 } // namespace
 
 std::function<void(platform::NSMenuItem*)> QLMenuExtra::itemAction(const QString& selector) {
@@ -37,6 +66,8 @@ std::function<void(platform::NSMenuItem*)> QLMenuExtra::itemAction(const QString
         return [this](platform::NSMenuItem* sender) { removeToDoMenuItemSelected(sender); };
     if (selector == QLatin1String("newToDoMenuItemSelected:"))
         return [this](platform::NSMenuItem* sender) { newToDoMenuItemSelected(sender); };
+    if (selector == QLatin1String("quickAddMenuItemSelected:"))
+        return [this](platform::NSMenuItem* sender) { quickAddMenuItemSelected(sender); };
     if (selector == QLatin1String("settingsMenuItemSelected:"))
         return [this](platform::NSMenuItem* sender) { settingsMenuItemSelected(sender); };
     if (selector == QLatin1String("openiCal:"))
@@ -83,6 +114,10 @@ void QLMenuExtra::removeToDoMenuItemSelected(platform::NSMenuItem* sender) {
 void QLMenuExtra::toggleToDo(const QL_ToDo& toDo) {
     // The record stays as read until the next rebuild reads the file again.
     const std::shared_ptr<QL_ToDo> changed = toDo.copyToDo();
+    if (!changed->theCompletedDate() && advanceSeries(*changed)) {
+        writeToOwnCalendar(*changed, QLWriteActionReplace);
+        return;
+    }
     if (!changed->theCompletedDate()) {
         changed->setStatus(QStringLiteral("COMPLETED"));
         changed->setCompletedDate(QL_ToDoController::completionStamp());
@@ -108,6 +143,10 @@ void QLMenuExtra::removeToDo(const QL_ToDo& toDo) {
 
 void QLMenuExtra::newToDoMenuItemSelected(platform::NSMenuItem*) {
     QL_ToDoController::initWithNewToDo();
+}
+
+void QLMenuExtra::quickAddMenuItemSelected(platform::NSMenuItem*) {
+    QL_QuickAddWindow::present();
 }
 
 void QLMenuExtra::settingsMenuItemSelected(platform::NSMenuItem*) {

@@ -2,12 +2,21 @@
 // labels and separators; the fixed items at the top and bottom.
 #include "menuextra/QLMenuExtra.h"
 
+#include "menuextra/recurrence/QL_Recurrence.h"
 #include "platform/DateStyles.h"
 
 using platform::NSMenuItem;
 using platform::NSMenuItemPtr;
 
 namespace {
+
+// The RRULE of a to-do's component; empty for one that does not repeat.
+QString repeatRule(const QL_ToDo& toDo) {
+    const std::optional<QString>& raw = toDo.theRawData();
+    if (!raw || !raw->contains(QLatin1String("RRULE"), Qt::CaseInsensitive))
+        return {};
+    return ql::recurrenceLines(*raw).rrule;
+}
 
 const QChar ellipsis(0x2026);
 const QChar triangle(0x25B8);
@@ -110,6 +119,12 @@ QString QLMenuExtra::toolTipFor(const QL_ToDoFacts& facts) {
     if (const std::optional<QDateTime>& due = facts.due())
         line(QStringLiteral("DUE_DATE_TOOLTIP"),
              dateText(*due, platform::NSDateFormatterLongStyle));
+    // Without the table's texts the rule cannot be put in words.
+    if (const QString rule = repeatRule(toDo);
+        !rule.isEmpty() && !localizedText(QStringLiteral("REPEAT_TOOLTIP")).isEmpty())
+        line(QStringLiteral("REPEAT_TOOLTIP"),
+             ql::describeRule(
+                 rule, [this](const QString& key) { return localizedText(key); }, QLocale()));
     if (toDo.theURL())
         line(QStringLiteral("URL_TOOLTIP"), *toDo.theURL());
     if (toDo.theDescription())
@@ -125,8 +140,11 @@ void QLMenuExtra::addToDoMenuItem(const std::shared_ptr<QL_ToDo>& toDo) {
 void QLMenuExtra::addToDoMenuItem(const QL_ToDoFacts& facts, const MenuSettings& s) {
     const QL_ToDo& t = *facts;
 
-    const QString summary =
+    QString summary =
         trimmedTitle(t.theSummary().value_or(QString()), s.trimLongTitles, s.trimLongTitlesLength);
+    // A series carries a repeat mark.
+    if (!repeatRule(t).isEmpty())
+        summary += QStringLiteral(" \u21BB");
     QString title = summary;
     // A due date that cannot be read is shown like none.
     if (s.showDueDates && t.theDueDate()) {
@@ -240,7 +258,15 @@ void QLMenuExtra::addHeaderMenuItems() {
     alternate->setAttributedTitle(platform::NSAttributedString(openCalendar, attributes));
     m_theMenu->insertItem(std::move(alternate), 1);
 
-    m_theMenu->insertItem(NSMenuItem::separatorItem(), 2);
+    const QString quickAdd = localized(QStringLiteral("QUICK_ADD"));
+    auto quick = std::make_shared<NSMenuItem>(
+        quickAdd, actionFor(QStringLiteral("quickAddMenuItemSelected:")), QString());
+    quick->setEnabled(true);
+    quick->setTarget(this);
+    quick->setAttributedTitle(platform::NSAttributedString(quickAdd, attributes));
+    m_theMenu->insertItem(std::move(quick), 2);
+
+    m_theMenu->insertItem(NSMenuItem::separatorItem(), 3);
 }
 
 void QLMenuExtra::addFooterMenuItems() {

@@ -11,15 +11,23 @@
 namespace {
 
 constexpr platform::EventHotKeyID kOpenMenuHotKeyID{platform::fourCharCode("gQLk"), 1};
+constexpr platform::EventHotKeyID kQuickAddHotKeyID{platform::fourCharCode("gQLk"), 2};
 constexpr platform::EventTypeSpec kHotKeyPressed{platform::kEventClassKeyboard,
                                                  platform::kEventHotKeyPressed};
 const QString kFailedWriteNotification = QStringLiteral("Quillo_Failed_Write");
 
 } // namespace
 
-platform::OSStatus openMenuHotKeyHandler(platform::EventHandlerCallRef, platform::EventRef,
+platform::OSStatus openMenuHotKeyHandler(platform::EventHandlerCallRef, platform::EventRef event,
                                          void* userData) {
-    static_cast<QLMenuExtra*>(userData)->openMenu();
+    auto* extra = static_cast<QLMenuExtra*>(userData);
+    const std::optional<platform::EventHotKeyID> id = platform::GetEventHotKeyID(event);
+    if (id == kQuickAddHotKeyID)
+        extra->quickAddMenuItemSelected(nullptr);
+    else if (id == kOpenMenuHotKeyID)
+        extra->openMenu();
+    else
+        return platform::eventNotHandledErr;
     return platform::noErr;
 }
 
@@ -44,7 +52,7 @@ QLMenuExtra::initWithBundle(std::shared_ptr<const platform::Bundle> bundle) {
     const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
     if (preferences.checkForUpdatesOnLaunch())
         QL_SoftwareUpdate().checkForUpdatesWithNotification(false);
-    if (preferences.useOpenMenuKey())
+    if (preferences.useOpenMenuKey() || preferences.useQuickAddKey())
         self->installAndRegisterHotKey();
     self->loadMenuIcons();
     self->refreshMenu();
@@ -59,22 +67,37 @@ void QLMenuExtra::installAndRegisterHotKey() {
     const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
     // A combination that cannot be had (another program holds it, no X11) is logged by
     // the platform; the menu works without it.
-    platform::RegisterEventHotKey(std::uint32_t(preferences.openMenuKey()),
-                                  std::uint32_t(preferences.openMenuModifiers()), kOpenMenuHotKeyID,
-                                  target, 0, &m_gMyHotKeyRef);
+    if (preferences.useOpenMenuKey())
+        platform::RegisterEventHotKey(std::uint32_t(preferences.openMenuKey()),
+                                      std::uint32_t(preferences.openMenuModifiers()),
+                                      kOpenMenuHotKeyID, target, 0, &m_gMyHotKeyRef);
+    // One combination cannot do two things: the menu's key keeps it.
+    const bool sameAsMenu = preferences.useOpenMenuKey() &&
+                            preferences.quickAddKey() == preferences.openMenuKey() &&
+                            preferences.quickAddModifiers() == preferences.openMenuModifiers();
+    if (preferences.useQuickAddKey() && sameAsMenu)
+        platform::NSLog(QStringLiteral(
+            "Quillo :: installAndRegisterHotKey :: the quick-add key is the menu's key"));
+    else if (preferences.useQuickAddKey())
+        platform::RegisterEventHotKey(std::uint32_t(preferences.quickAddKey()),
+                                      std::uint32_t(preferences.quickAddModifiers()),
+                                      kQuickAddHotKeyID, target, 0, &m_quickAddHotKeyRef);
 }
 
 void QLMenuExtra::unregisterHotKey() {
-    if (!m_gMyHotKeyRef)
-        return;
-    platform::UnregisterEventHotKey(m_gMyHotKeyRef);
-    m_gMyHotKeyRef = nullptr;
+    for (platform::EventHotKeyRef* key : {&m_gMyHotKeyRef, &m_quickAddHotKeyRef}) {
+        if (!*key)
+            continue;
+        platform::UnregisterEventHotKey(*key);
+        *key = nullptr;
+    }
 }
 
 void QLMenuExtra::preferencesDidChange(const QString&, const QString&) {
     platform::CFPreferencesAppSynchronize(kQLApplicationID);
     unregisterHotKey();
-    if (QL_Preferences::sharedPreferences().useOpenMenuKey())
+    const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
+    if (preferences.useOpenMenuKey() || preferences.useQuickAddKey())
         installAndRegisterHotKey();
     refreshMenu();
     setMenuIcon();

@@ -225,27 +225,60 @@ void QL_Preferences::setUseOpenMenuKey(bool value) {
     setObject(QVariant(value), QStringLiteral("useOpenMenuKey"));
 }
 
-// The keys the hot key can be: Space and F1 to F12.
-int QL_Preferences::openMenuKey() const {
+// The keys a hot key can be: Space and F1 to F12.
+int QL_Preferences::hotKeyForKey(const QString& key) const {
     static constexpr int keyCodes[] = {49, 122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};
-    const int code = intForKey(QStringLiteral("openMenuKey"), 49);
+    const int code = intForKey(key, 49);
     return std::find(std::begin(keyCodes), std::end(keyCodes), code) != std::end(keyCodes) ? code
                                                                                            : 49;
+}
+
+// Only Command, Shift, Option and Control (Carbon bits) make a hot key's modifiers.
+int QL_Preferences::hotKeyModifiersForKey(const QString& key, int defaultValue) const {
+    constexpr int known = 0x100 | 0x200 | 0x800 | 0x1000;
+    const int modifiers = intForKey(key, defaultValue);
+    return modifiers & ~known ? defaultValue : modifiers;
+}
+
+int QL_Preferences::openMenuKey() const {
+    return hotKeyForKey(QStringLiteral("openMenuKey"));
 }
 
 void QL_Preferences::setOpenMenuKey(int value) {
     setObject(QVariant(value), QStringLiteral("openMenuKey"));
 }
 
-// Only Command, Shift, Option and Control (Carbon bits) make a hot key's modifiers.
 int QL_Preferences::openMenuModifiers() const {
-    constexpr int known = 0x100 | 0x200 | 0x800 | 0x1000;
-    const int modifiers = intForKey(QStringLiteral("openMenuModifiers"), 0x1900);
-    return modifiers & ~known ? 0x1900 : modifiers;
+    return hotKeyModifiersForKey(QStringLiteral("openMenuModifiers"), 0x1900);
 }
 
 void QL_Preferences::setOpenMenuModifiers(int value) {
     setObject(QVariant(value), QStringLiteral("openMenuModifiers"));
+}
+
+bool QL_Preferences::useQuickAddKey() const {
+    return boolForKey(QStringLiteral("useQuickAddKey"), false);
+}
+
+void QL_Preferences::setUseQuickAddKey(bool value) {
+    setObject(QVariant(value), QStringLiteral("useQuickAddKey"));
+}
+
+int QL_Preferences::quickAddKey() const {
+    return hotKeyForKey(QStringLiteral("quickAddKey"));
+}
+
+void QL_Preferences::setQuickAddKey(int value) {
+    setObject(QVariant(value), QStringLiteral("quickAddKey"));
+}
+
+// The open-menu key's default with Shift added, so the two defaults never collide.
+int QL_Preferences::quickAddModifiers() const {
+    return hotKeyModifiersForKey(QStringLiteral("quickAddModifiers"), 0x1B00);
+}
+
+void QL_Preferences::setQuickAddModifiers(int value) {
+    setObject(QVariant(value), QStringLiteral("quickAddModifiers"));
 }
 
 int QL_Preferences::toggleStatusModifier() const {

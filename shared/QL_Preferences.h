@@ -46,6 +46,9 @@ public:
     bool useOpenMenuKey() const;               // false
     int openMenuKey() const;                   // 49
     int openMenuModifiers() const;             // 6400 (0x1900)
+    bool useQuickAddKey() const;               // false
+    int quickAddKey() const;                   // 49
+    int quickAddModifiers() const;             // 6912 (0x1B00)
     int toggleStatusModifier() const;          // 2
     int removeToDoModifier() const;            // 1
     bool trimLongTitles() const;               // false
@@ -73,6 +76,9 @@ public:
     void setUseOpenMenuKey(bool value);
     void setOpenMenuKey(int value);
     void setOpenMenuModifiers(int value);
+    void setUseQuickAddKey(bool value);
+    void setQuickAddKey(int value);
+    void setQuickAddModifiers(int value);
     void setToggleStatusModifier(int value);
     void setRemoveToDoModifier(int value);
     void setTrimLongTitles(bool value);
@@ -106,4 +112,7 @@ private:
     // The stored number when it lies within [lowest, highest]; the default otherwise,
     // so that every reader (menu, pane, hot key, icons) sees one value in effect.
     int intForKey(const QString& key, int defaultValue, int lowest, int highest) const;
+    // A hot key's key code and modifiers; an unknown one reads as the default.
+    int hotKeyForKey(const QString& key) const;
+    int hotKeyModifiersForKey(const QString& key, int defaultValue) const;
 };

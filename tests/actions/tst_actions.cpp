@@ -189,6 +189,72 @@ private slots:
         }
     }
 
+    // Completing a recurring to-do moves the series on (DUE and DTSTART, the excluded
+    // date skipped, their parameters kept, nothing completed); a rule without a next
+    // occurrence or one that is not advanced completes it as before, the latter with a
+    // log line.
+    void completingARecurringToDo_data() {
+        QTest::addColumn<QString>("rrule");
+        QTest::addColumn<QStringList>("expected"); // the changed lines, in file order
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("weekly, one date excluded")
+            << "FREQ=WEEKLY;BYDAY=MO"
+            << QStringList{"DTSTART;TZID=Europe/Berlin:20270118T090000",
+                           "DUE;TZID=Europe/Berlin:20270118T090000", "STATUS:NEEDS-ACTION"}
+            << false;
+        QTest::newRow("no next occurrence")
+            << "FREQ=WEEKLY;COUNT=1"
+            << QStringList{"DTSTART;TZID=Europe/Berlin:20270104T090000",
+                           "DUE;TZID=Europe/Berlin:20270104T090000", "STATUS:COMPLETED"}
+            << false;
+        QTest::newRow("rule not advanced")
+            << "FREQ=MONTHLY;BYDAY=MO;BYSETPOS=1"
+            << QStringList{"DTSTART;TZID=Europe/Berlin:20270104T090000",
+                           "DUE;TZID=Europe/Berlin:20270104T090000", "STATUS:COMPLETED"}
+            << true;
+    }
+    void completingARecurringToDo() {
+        QFETCH(QString, rrule);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, logged);
+        QVERIFY(writeStore(
+            {{homeKey,
+              QStringLiteral("Home"),
+              {vtodo({"UID:t-1", "DTSTAMP:20261101T100000Z", "SUMMARY:Water plants",
+                      "DTSTART;TZID=Europe/Berlin:20270104T090000",
+                      "DUE;TZID=Europe/Berlin:20270104T090000", "RRULE:" + rrule,
+                      "EXDATE;TZID=Europe/Berlin:20270111T090000", "STATUS:NEEDS-ACTION"})}}}));
+        QL_Preferences::sharedPreferences().setToggleStatusModifier(2);
+        testenv::LogRecorder log;
+        QLMenuExtra extra;
+        // The series is marked, and its tool tip names the rule.
+        const platform::NSMenuItemPtr item = itemTitled(extra, "Water plants \u21BB");
+        QVERIFY(item);
+        QVERIFY(item->toolTip());
+        const QString repeats = QL_LocalizedString("REPEAT_TOOLTIP") + ": ";
+        if (rrule == "FREQ=WEEKLY;BYDAY=MO")
+            QVERIFY2(item->toolTip()->contains(repeats + "every week on Monday\r"),
+                     qPrintable(*item->toolTip()));
+        else if (logged)
+            QVERIFY(item->toolTip()->contains(repeats + rrule + "\r"));
+        platform::setGetKeysSource([] { return held({Option}); });
+        item->action().call(item.get());
+
+        const QString file = QString::fromUtf8(fileBytes(dataPath(homeKey)));
+        QStringList lines;
+        for (const QString& line : file.split("\r\n"))
+            if (line.startsWith("DTSTART") || line.startsWith("DUE") || line.startsWith("STATUS"))
+                lines << line;
+        QCOMPARE(lines, expected);
+        QVERIFY(file.contains("\r\nRRULE:" + rrule + "\r\n"));
+        QVERIFY(file.contains("\r\nEXDATE;TZID=Europe/Berlin:20270111T090000\r\n"));
+        QCOMPARE(file.contains("\r\nCOMPLETED:"), expected.last() == "STATUS:COMPLETED");
+        bool sawLog = false;
+        for (const QString& line : log.lines())
+            sawLog = sawLog || line.contains("repeat rule not advanced");
+        QCOMPARE(sawLog, logged);
+    }
+
     // An item of a menu rebuilt since it was shown reaches no to-do.
     void itemOfAnOldMenuDoesNothing() {
         QVERIFY(writeStore({{homeKey,
@@ -217,6 +283,20 @@ private slots:
         newToDo->action().call(newToDo.get());
         QCOMPARE(openEditors().size(), 1);
         QCOMPARE(openEditors().at(0)->windowTitle(), QL_LocalizedString("NEW_TO_DO_TITLE"));
+
+        // Quick add opens its one window; choosing it again raises the same one.
+        const auto quickAdd = itemTitled(extra, QL_LocalizedString("QUICK_ADD"));
+        QVERIFY(quickAdd);
+        quickAdd->action().call(quickAdd.get());
+        quickAdd->action().call(quickAdd.get());
+        QStringList titles;
+        for (const QDialog* window : openEditors())
+            titles.append(window->windowTitle());
+        titles.sort();
+        QStringList expectedTitles{QL_LocalizedString("NEW_TO_DO_TITLE"),
+                                   QL_LocalizedString("QUICK_ADD_WINDOW_TITLE")};
+        expectedTitles.sort();
+        QCOMPARE(titles, expectedTitles);
 
         const auto calendar = itemTitled(extra, QL_LocalizedString("OPEN_ICAL"));
         QVERIFY(calendar);

@@ -79,9 +79,10 @@ private slots:
                  qPrintable(before));
         QTRY_COMPARE(menuWindowsOfServer().size(), 1);
 
-        // The first Down reaches "New To-Do…", the second the to-do (the calendar's label
-        // and the separator cannot be chosen); it is chosen with Alt held.
-        QVERIFY(xdotool({"key", "Down", "Down"}));
+        // The first Down reaches "New To-Do…", the second "Quick Add…", the third the
+        // to-do (the calendar's label and the separator cannot be chosen); it is chosen
+        // with Alt held.
+        QVERIFY(xdotool({"key", "Down", "Down", "Down"}));
         QVERIFY(xdotool({"keydown", "Alt_L"}));
         QVERIFY(xdotool({"key", "Return"}));
         QVERIFY(xdotool({"keyup", "Alt_L"}));

@@ -290,6 +290,8 @@ private slots:
             << QStringList{"checkForUpdatesOnLaunch=false"};
         QTest::newRow("modifierKeyCheckbox") << Action([](P& p) { p.modifierKeyCheckbox->click(); })
                                              << QStringList{"useOpenMenuKey=true"};
+        QTest::newRow("quickAddKeyCheckbox") << Action([](P& p) { p.quickAddKeyCheckbox->click(); })
+                                             << QStringList{"useQuickAddKey=true"};
         // Option and Command held: Option was already on by default, Command is added.
         QTest::newRow("modifierStatusMatrix")
             << Action([cell](P& p) { cell(p.modifierStatusMatrix, 3)->click(); })
@@ -333,6 +335,17 @@ private slots:
         // The separator stores nothing.
         choose(popup, 15);
         QCOMPARE(posts.count, 2);
+
+        // Quick add's popup stores quick add's key and leaves the menu's as it is.
+        pane->quickAddKeyCheckbox->click();
+        QVERIFY(pane->quickAddKeyPopup->isEnabled());
+        const QVariantMap beforeQuickAdd = storedDomain();
+        choose(pane->quickAddKeyPopup, shiftF5);
+        QCOMPARE(domainChanges(beforeQuickAdd, storedDomain()),
+                 (QStringList{"quickAddKey=96", "quickAddModifiers=512"}));
+        settle();
+        QCOMPARE(pane->quickAddKeyPopup->currentIndex(), shiftF5);
+        QCOMPARE(popup->currentIndex(), shiftF5);
     }
 
     void hotKeySelection_data() {
@@ -619,6 +632,8 @@ private slots:
                                 "menuIcon5Cell",
                                 "checkForUpdatesCheckbox",
                                 "checkNowButton",
+                                "quickAddKeyCheckbox",
+                                "quickAddKeyPopup",
                                 "modifierStatusControlCell",
                                 "modifierStatusOptionCell",
                                 "modifierStatusShiftCell",

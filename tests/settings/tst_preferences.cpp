@@ -65,6 +65,9 @@ const QList<Setting>& allSettings() {
         QL_BOOL(useOpenMenuKey, setUseOpenMenuKey, 0),
         QL_INT(openMenuKey, setOpenMenuKey, 49),
         QL_INT(openMenuModifiers, setOpenMenuModifiers, 6400),
+        QL_BOOL(useQuickAddKey, setUseQuickAddKey, 0),
+        QL_INT(quickAddKey, setQuickAddKey, 49),
+        QL_INT(quickAddModifiers, setQuickAddModifiers, 6912),
         QL_INT(toggleStatusModifier, setToggleStatusModifier, 2),
         QL_INT(removeToDoModifier, setRemoveToDoModifier, 1),
         QL_BOOL(trimLongTitles, setTrimLongTitles, 0),
@@ -126,7 +129,7 @@ private slots:
     void init() { emptyDomain(); }
 
     void emptyDomainGivesEveryDefault() {
-        QCOMPARE(allSettings().size(), 26);
+        QCOMPARE(allSettings().size(), 29);
         for (const Setting& s : allSettings()) {
             const QVariant v = s.get();
             if (s.isBool)
@@ -143,6 +146,8 @@ private slots:
             const QVariant other = s.isBool ? QVariant(!s.defaultValue)
                                    : s.key == QLatin1String("openMenuKey")       ? QVariant(122)
                                    : s.key == QLatin1String("openMenuModifiers") ? QVariant(0x200)
+                                   : s.key == QLatin1String("quickAddKey")       ? QVariant(120)
+                                   : s.key == QLatin1String("quickAddModifiers") ? QVariant(0x800)
                                    : s.key == QLatin1String("informationalIcons")
                                        ? QVariant(2)
                                        : QVariant(s.defaultValue + 3);
@@ -223,6 +228,10 @@ private slots:
             {"openMenuModifiers", 0, 0},
             {"openMenuModifiers", 0x1901, 0x1900},
             {"openMenuModifiers", -5, 0x1900},
+            {"quickAddKey", 122, 122},
+            {"quickAddKey", 48, 49},
+            {"quickAddModifiers", 0x1100, 0x1100},
+            {"quickAddModifiers", 0x1B01, 0x1B00},
             {"numberOfDaysAfterCompletion", -1, 0},
             {"numberOfDaysAfterCompletion", 99999, 99999},
             {"numberOfDaysBeforeDue", -999999, 0},

@@ -7,6 +7,7 @@
 #include "common/TestHttpServer.h"
 
 #include "menuextra/QLMenuExtra.h"
+#include "menuextra/quickadd/QL_QuickAddWindow.h"
 #include "menuextra/watch/ZVFileWatcher.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/PropertyList.h"
@@ -132,6 +133,46 @@ private slots:
         QVERIFY(registeredHotKeys().empty());
         prefs.setOpenMenuKey(49);
         prefs.setOpenMenuModifiers(0x1900);
+    }
+
+    // The quick-add key: off by default, beside the menu's key with an identifier of its
+    // own; its press opens the quick-add window and pops no menu up.
+    void quickAddKeyOpensTheWindow() {
+        create();
+        QVERIFY(!m_extra->quickAddHotKeyRef());
+        QL_Preferences& prefs = QL_Preferences::sharedPreferences();
+        prefs.setUseOpenMenuKey(true);
+        prefs.setUseQuickAddKey(true);
+        QVERIFY(m_extra->gMyHotKeyRef() && m_extra->quickAddHotKeyRef());
+        QCOMPARE(registeredHotKeys().size(), size_t(2));
+        const RegisteredHotKey quick = registeredHotKeys()[1];
+        QCOMPARE(quick.keyCode, 49u);
+        QCOMPARE(quick.modifiers, 0x1B00u);
+        QCOMPARE(quick.id.id, 2u);
+        m_host.popUps.clear();
+        QVERIFY(!QL_QuickAddWindow::current());
+        QVERIFY(traytest::xdotool(
+            {QStringLiteral("key"), QStringLiteral("ctrl+alt+super+shift+space")}));
+        QTRY_VERIFY(QL_QuickAddWindow::current());
+        QVERIFY(m_host.popUps.empty());
+        QL_QuickAddWindow::current()->close();
+        QTRY_VERIFY(!QL_QuickAddWindow::current());
+
+        // The same combination as the menu's: the menu keeps it.
+        prefs.setQuickAddModifiers(0x1900);
+        QCOMPARE(registeredHotKeys().size(), size_t(1));
+        QCOMPARE(registeredHotKeys()[0].id.id, 1u);
+        QVERIFY(!m_extra->quickAddHotKeyRef());
+        prefs.setQuickAddModifiers(0x1B00);
+
+        // The menu's key off leaves quick add's; both off leave nothing.
+        prefs.setUseOpenMenuKey(false);
+        QVERIFY(!m_extra->gMyHotKeyRef());
+        QCOMPARE(registeredHotKeys().size(), size_t(1));
+        QCOMPARE(registeredHotKeys()[0].id.id, 2u);
+        prefs.setUseQuickAddKey(false);
+        QVERIFY(!m_extra->quickAddHotKeyRef());
+        QVERIFY(registeredHotKeys().empty());
     }
 
     // Destroyed: its key and its handler go, notifications no longer reach it.

@@ -59,6 +59,7 @@ QByteArray toDoText(const QString& path, const QByteArray& summary) {
 #define EXPECTED_LAYOUT                                                                            \
     "\"New To-Do…\"\n"                                                                           \
     "\"Open Calendar\"\n"                                                                          \
+    "\"Quick Add…\"\n"                                                                           \
     "----\n"                                                                                       \
     "\"Deep\" disabled\n"                                                                          \
     "\"Deep in two groups\" icon submenu\n"                                                        \
