@@ -5,6 +5,7 @@
 // the store benchmark (bench_store_reader).
 //
 // Usage: bench_menu [runs [small]]
+#include "bench/BenchMemory.h"
 #include "menuextra/QLMenuExtra.h"
 #include "platform/MenuWidget.h"
 #include "platform/Preferences.h"
@@ -126,13 +127,7 @@ void resetPeakMemory() {
 
 // The peak resident memory since the last reset, in megabytes.
 double peakMemoryMegabytes() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
+    return peakMegabytesOf(QStringLiteral("/proc/self/status"));
 }
 
 Time median(const std::vector<Time>& times) {

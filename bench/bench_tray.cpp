@@ -10,6 +10,7 @@
 // The server runs on a session bus of the benchmark's own, trayer is the tray.
 #include "StatusNotifierPeer.h"
 #include "TrayTestSupport.h"
+#include "bench/BenchMemory.h"
 #include "common/TestEnv.h"
 
 #include "platform/CoreMenuExtra.h"
@@ -138,13 +139,7 @@ struct CpuSample {
 
 // The peak resident memory of a process, in megabytes.
 double peakMegabytes(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
+    return peakMegabytesOf(QStringLiteral("/proc/%1/status").arg(pid));
 }
 
 CpuSample sample(qint64 pid) {

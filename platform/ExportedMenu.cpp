@@ -192,22 +192,7 @@ void ExportedMenu::fill(QMenu* into, const NSMenu& model, const Path& prefix) {
 }
 
 QString ExportedMenu::guideTitle(const NSMenu& model, std::size_t from, std::size_t to) const {
-    const auto titleAt = [&](std::size_t i) {
-        QString title = plainTitle(*model.itemArray()[i]);
-        if (title.size() > 24)
-            title = title.left(title.at(23).isHighSurrogate() ? 23 : 24) + QChar(0x2026);
-        return title;
-    };
-    std::optional<std::size_t> first, last;
-    for (std::size_t i = from; i < to; ++i)
-        if (!model.itemArray()[i]->isSeparatorItem()) {
-            if (!first)
-                first = i;
-            last = i;
-        }
-    if (!first)
-        return QStringLiteral("\u2026");
-    return titleAt(*first) + QStringLiteral(" \u2013 ") + titleAt(*last);
+    return partOfMenuTitle(model.itemArray(), from, to, false);
 }
 
 void ExportedMenu::addItem(QMenu* into, const NSMenuItemPtr& item, const Path& path) {

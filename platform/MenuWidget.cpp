@@ -253,26 +253,8 @@ void MenuWidget::build() {
 }
 
 QString MenuWidget::partTitle(std::size_t from, std::size_t to) const {
-    // Named by its first and last titles, like the guide words of a dictionary page.
-    const auto titleAt = [&](std::size_t i) {
-        const NSMenuItem& item = *m_entries[i].item;
-        QString title = item.attributedTitle() ? item.attributedTitle()->string() : item.title();
-        title.replace(QLatin1Char('\r'), QLatin1Char(' '));
-        title.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        if (title.size() > 24)
-            title = title.left(title.at(23).isHighSurrogate() ? 23 : 24) + QChar(0x2026);
-        return title.replace(QLatin1Char('&'), QLatin1String("&&"));
-    };
-    std::optional<std::size_t> first, last;
-    for (std::size_t i = from; i < to; ++i)
-        if (!m_entries[i].item->isSeparatorItem() && !m_entries[i].item->isAlternate()) {
-            if (!first)
-                first = i;
-            last = i;
-        }
-    if (!first)
-        return QStringLiteral("\u2026");
-    return titleAt(*first) + QStringLiteral(" \u2013 ") + titleAt(*last);
+    return partOfMenuTitle(m_menu.itemArray(), from, to, true)
+        .replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 
 QAction* MenuWidget::addItemAction(QMenu* into, std::size_t index) {

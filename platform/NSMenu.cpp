@@ -223,4 +223,28 @@ QString dumpMenu(const NSMenu& menu) {
     return out;
 }
 
+QString partOfMenuTitle(const std::vector<NSMenuItemPtr>& items, std::size_t from, std::size_t to,
+                        bool skipAlternates) {
+    const auto titleAt = [&](std::size_t i) {
+        const NSMenuItem& item = *items[i];
+        QString title = item.attributedTitle() ? item.attributedTitle()->string() : item.title();
+        title.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (title.size() > 24)
+            title = title.left(title.at(23).isHighSurrogate() ? 23 : 24) + QChar(0x2026);
+        return title;
+    };
+    std::optional<std::size_t> first, last;
+    for (std::size_t i = from; i < to && i < items.size(); ++i) {
+        if (items[i]->isSeparatorItem() || (skipAlternates && items[i]->isAlternate()))
+            continue;
+        if (!first)
+            first = i;
+        last = i;
+    }
+    if (!first)
+        return QStringLiteral("\u2026");
+    return titleAt(*first) + QStringLiteral(" \u2013 ") + titleAt(*last);
+}
+
 } // namespace platform

@@ -171,4 +171,11 @@ private:
 // alternate, tool-tip lines): what tests compare and the headless host prints.
 QString dumpMenu(const NSMenu& menu);
 
+// The name of a part of a long menu, items [from, to): its first and last titles, like
+// the guide words of a dictionary page, each cut to 24 characters and line breaks made
+// spaces; "…" for a part without titles. Separators, and alternates when told so, are
+// passed over. Both renderings of the model name their parts so.
+QString partOfMenuTitle(const std::vector<NSMenuItemPtr>& items, std::size_t from, std::size_t to,
+                        bool skipAlternates);
+
 } // namespace platform

@@ -8,9 +8,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QTest>
 #include <QThread>
 
 #include <xcb/xcb.h>
@@ -96,6 +98,21 @@ std::optional<QVariant> callServer(const QString& method, const QVariantList& ar
     if (reply.type() != QDBusMessage::ReplyMessage)
         return std::nullopt;
     return reply.arguments().value(0);
+}
+
+QVariant callServerAnswering(const QString& method, const QVariantList& args) {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        platform::kMenuBarServerService, platform::kMenuBarServerPath,
+        platform::kMenuBarServerInterface, method);
+    message.setArguments(args);
+    message.setAutoStartService(false);
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 20000);
+    QDeadlineTimer deadline(20000);
+    while (!pending.isFinished() && !deadline.hasExpired())
+        QTest::qWait(10);
+    if (!pending.isFinished() || pending.isError())
+        return QVariant();
+    return pending.reply().arguments().value(0);
 }
 
 bool serverRunning() {

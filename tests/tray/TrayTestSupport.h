@@ -56,6 +56,9 @@ bool fakeKeys(const QList<std::uint32_t>& symbols, bool press);
 
 // A method call on the server; nothing when it did not answer.
 std::optional<QVariant> callServer(const QString& method, const QVariantList& args = {});
+// The same, this process answering calls meanwhile (the server may be calling a watcher
+// or host the test runs); an invalid value when it did not answer.
+QVariant callServerAnswering(const QString& method, const QVariantList& args = {});
 bool serverRunning();
 // The lines of ListMenuExtras split at the tabs.
 QList<QStringList> listMenuExtras();

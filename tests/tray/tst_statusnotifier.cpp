@@ -142,35 +142,22 @@ QString toolTipTitle(const QVariant& property) {
     return title;
 }
 
-// A call on the server that keeps this process answering meanwhile: the server may be
-// registering its item with the watcher here while it answers.
-QVariant serverCall(const QString& method, const QVariantList& args = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kMenuBarServerService, kMenuBarServerPath,
-                                                          kMenuBarServerInterface, method);
-    message.setArguments(args);
-    message.setAutoStartService(false);
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 20000);
-    QDeadlineTimer deadline(20000);
-    while (!pending.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (!pending.isFinished() || pending.isError())
-        return QVariant();
-    return pending.reply().arguments().value(0);
-}
-
 bool addQuillo() {
     const QVariant status =
-        serverCall(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()});
+        callServerAnswering(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()});
     return status.isValid() && status.toInt() == 0;
 }
 
 QString shown() {
-    return serverCall(QStringLiteral("ShownMenu")).toString();
+    return callServerAnswering(QStringLiteral("ShownMenu")).toString();
 }
 
 // The fields of the first line of ListMenuExtras.
 QStringList firstExtra() {
-    return serverCall(QStringLiteral("ListMenuExtras")).toStringList().value(0).split('\t');
+    return callServerAnswering(QStringLiteral("ListMenuExtras"))
+        .toStringList()
+        .value(0)
+        .split('\t');
 }
 
 } // namespace

@@ -27,22 +27,6 @@ namespace {
 
 const QString kServer = QStringLiteral(QUILLO_MENUBAR_SERVER);
 
-// A call on the server that keeps this process answering meanwhile (the server may be
-// calling the watcher here).
-QVariant serverCall(const QString& method, const QVariantList& args = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kMenuBarServerService, kMenuBarServerPath,
-                                                          kMenuBarServerInterface, method);
-    message.setArguments(args);
-    message.setAutoStartService(false);
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 20000);
-    QDeadlineTimer deadline(20000);
-    while (!pending.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (!pending.isFinished() || pending.isError())
-        return QVariant();
-    return pending.reply().arguments().value(0);
-}
-
 } // namespace
 
 class TestWayland : public QObject {
@@ -91,16 +75,18 @@ private slots:
         ServerProcess server(kServer);
         QVERIFY(server.start());
         QCOMPARE(
-            serverCall(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()}).toInt(), 0);
+            callServerAnswering(QStringLiteral("AddMenuExtra"), {quilloMenuURL().toLocalFile()})
+                .toInt(),
+            0);
         QTRY_VERIFY(server.log().contains(QStringLiteral("no system tray is available")));
-        QCOMPARE(serverCall(QStringLiteral("TrayAvailable")).toBool(), false);
+        QCOMPARE(callServerAnswering(QStringLiteral("TrayAvailable")).toBool(), false);
 
         // The desktop's keyboard shortcut shows the rich menu (placed by the compositor).
         QProcess popUp;
         popUp.start(kServer, {QStringLiteral("--pop-up"), QStringLiteral("com.orvane.quillo")});
         QVERIFY(popUp.waitForFinished(10000));
         QCOMPARE(popUp.exitCode(), 0);
-        QTRY_VERIFY(serverCall(QStringLiteral("ShownMenu"))
+        QTRY_VERIFY(callServerAnswering(QStringLiteral("ShownMenu"))
                         .toString()
                         .contains(QStringLiteral("\"Buy milk, eggs\" enabled")));
         QVERIFY(!server.log().contains(QStringLiteral("restarting")));
@@ -123,8 +109,9 @@ private slots:
         // A click the host hands over (Activate) shows the rich menu, as the compositor
         // places it; the server stays up.
         QVERIFY(peer.callItem(QStringLiteral("Activate"), 10, 10));
-        QTRY_VERIFY(
-            serverCall(QStringLiteral("ShownMenu")).toString().contains(QStringLiteral(" tag=")));
+        QTRY_VERIFY(callServerAnswering(QStringLiteral("ShownMenu"))
+                        .toString()
+                        .contains(QStringLiteral(" tag=")));
         QVERIFY(server.quit());
         QVERIFY2(server.process().exitStatus() == QProcess::NormalExit &&
                      server.process().exitCode() == 0,
