@@ -11,6 +11,8 @@ namespace {
 
 std::mutex clockMutex;
 std::optional<QDateTime> fixedNow;
+// How far a running test clock is ahead of the system clock, in milliseconds.
+std::optional<qint64> runningOffset;
 
 // The local day of the last question and where it begins and ends, so that the many
 // questions of one rebuild convert no time: valid while the zone stays the same.
@@ -24,7 +26,9 @@ struct Day {
 Day lastDay;
 
 qint64 instantMSecs() {
-    return fixedNow ? fixedNow->toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+    if (fixedNow)
+        return fixedNow->toMSecsSinceEpoch();
+    return QDateTime::currentMSecsSinceEpoch() + runningOffset.value_or(0);
 }
 
 // The day of the current instant; the caller holds the clock's lock.
@@ -53,6 +57,8 @@ QDateTime Clock::now() {
     std::lock_guard lock(clockMutex);
     if (fixedNow)
         return LocalZone::toLocal(*fixedNow);
+    if (runningOffset)
+        return LocalZone::toLocal(QDateTime::fromMSecsSinceEpoch(instantMSecs(), QTimeZone::utc()));
     return LocalZone::now();
 }
 
@@ -69,6 +75,13 @@ QDateTime Clock::todayNoon() {
 void Clock::setFixedNow(std::optional<QDateTime> instant) {
     std::lock_guard lock(clockMutex);
     fixedNow = std::move(instant);
+    runningOffset.reset();
+}
+
+void Clock::setRunningNow(const QDateTime& instant) {
+    std::lock_guard lock(clockMutex);
+    fixedNow.reset();
+    runningOffset = instant.toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch();
 }
 
 } // namespace platform

@@ -19,6 +19,9 @@ public:
 
     // Tests: fix the instant; std::nullopt returns to the system clock.
     static void setFixedNow(std::optional<QDateTime> instant);
+    // Tests: set the clock to the instant and let it run on from there at the system
+    // clock's pace, so that timers armed from it come due; setFixedNow ends it.
+    static void setRunningNow(const QDateTime& instant);
 };
 
 } // namespace platform
