@@ -47,6 +47,7 @@ constexpr std::array outletNames{
     "checkNowButton",
     "quickAddKeyCheckbox",
     "quickAddKeyPopup",
+    "showRemindersCheckbox",
     "modView",
     "modifierStatusMatrix",
     "modifierDeleteMatrix",
@@ -163,6 +164,7 @@ void QL_Preference_PanePref::takeOutlets() {
     checkNowButtonOutlet = ui.checkNowButton;
     quickAddKeyCheckbox = ui.quickAddKeyCheckbox;
     quickAddKeyPopup = ui.quickAddKeyPopup;
+    showRemindersCheckbox = ui.showRemindersCheckbox;
     modView = ui.modView;
     modifierStatusMatrix = ui.modifierStatusMatrix;
     modifierDeleteMatrix = ui.modifierDeleteMatrix;
@@ -234,7 +236,7 @@ void QL_Preference_PanePref::connectActions() {
                            highlighOverdueItemsCheckbox, showQuilloCheckbox, colorItemsCheckbox,
                            doNotWarnCheckbox, hideToDoCheckbox, hideSubscribedCalendarsCheckbox,
                            showToDoCheckbox, useSmallFontSizeCheckbox, checkForUpdatesCheckbox,
-                           modifierKeyCheckbox, quickAddKeyCheckbox})
+                           modifierKeyCheckbox, quickAddKeyCheckbox, showRemindersCheckbox})
         onClick(box, box);
     for (QGroupBox* matrix : {showInformationalIconsMatrix, menuBarImageMatrix,
                               modifierStatusMatrix, modifierDeleteMatrix})
@@ -387,6 +389,7 @@ void QL_Preference_PanePref::updateUI() {
     modifierKeyPopup->setCurrentIndex(modifierKeyPopup->findData(
         QL_HotKeyTag(prefs.openMenuKey(), prefs.openMenuModifiers()), TagRole));
 
+    showRemindersCheckbox->setChecked(prefs.showReminders());
     quickAddKeyCheckbox->setChecked(prefs.useQuickAddKey());
     quickAddKeyPopup->setEnabled(prefs.useQuickAddKey());
     quickAddKeyPopup->setCurrentIndex(quickAddKeyPopup->findData(
@@ -459,6 +462,8 @@ void QL_Preference_PanePref::valueDidChange(QObject* sender) {
     } else if (sender == quickAddKeyCheckbox) {
         prefs.setUseQuickAddKey(checked());
         quickAddKeyPopup->setEnabled(checked());
+    } else if (sender == showRemindersCheckbox) {
+        prefs.setShowReminders(checked());
     } else if (sender == modifierKeyPopup || sender == quickAddKeyPopup) {
         auto* popup = static_cast<QComboBox*>(sender);
         const int index = popup->currentIndex();

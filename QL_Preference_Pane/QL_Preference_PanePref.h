@@ -94,6 +94,7 @@ public:
     QComboBox* modifierKeyPopup = nullptr;
     QCheckBox* quickAddKeyCheckbox = nullptr;
     QComboBox* quickAddKeyPopup = nullptr;
+    QCheckBox* showRemindersCheckbox = nullptr;
     // Not a setting: the tab view.
     QTabWidget* tabView = nullptr;
 

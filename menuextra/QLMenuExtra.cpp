@@ -1,5 +1,6 @@
 #include "menuextra/QLMenuExtra.h"
 
+#include "menuextra/reminders/QL_Reminders.h"
 #include "menuextra/store/QL_CalendarStore.h"
 #include "menuextra/watch/ZVFileWatcher.h"
 #include "shared/QL_PanePath.h"
@@ -17,6 +18,8 @@ QLMenuExtra::QLMenuExtra(std::shared_ptr<const platform::Bundle> bundle)
 }
 
 QLMenuExtra::~QLMenuExtra() {
+    // Its notifications' answers must not reach a menu extra that is gone.
+    m_reminders.reset();
     unregisterHotKey();
     if (m_hotKeyHandler)
         platform::RemoveEventHandler(m_hotKeyHandler);

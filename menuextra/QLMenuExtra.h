@@ -21,6 +21,8 @@
 #include <optional>
 #include <vector>
 
+class QL_Reminders;
+
 // The comparison functions of the menu's sort orders: two records and a context in,
 // -1 (the first goes first), 0 or 1 out. The groupings pass no context (null).
 int titleSort(const QL_ToDo& first, const QL_ToDo& second, const void* context);
@@ -173,6 +175,9 @@ public:
     bool needsRefresh() const { return m_needsRefresh; }
     void setNeedsRefresh(bool value) { m_needsRefresh = value; }
 
+    // The reminders of the to-dos' alarms; null until a rebuild finds them switched on.
+    QL_Reminders* reminders() const { return m_reminders.get(); }
+
     // The record behind a to-do item of the menu as it is now; null when the item is no
     // longer in theMenu (a menu left open across a rebuild must not reach the record
     // that now has its tag).
@@ -219,6 +224,9 @@ public:
 
 private:
     void installAndRegisterHotKey();
+    // Arms the reminders from the to-dos just read (of shown calendars, subscriptions
+    // left out), or stops them when they are off.
+    void scheduleReminders();
     // Completes an open to-do or reopens a completed one, in its calendar's file.
     void toggleToDo(const QL_ToDo& toDo);
     // Removes the to-do from its calendar's file, after the warning when that is on.
@@ -305,4 +313,5 @@ private:
     // Installed once, removed at destruction: the host's event target must never call a
     // menu extra that is gone.
     platform::EventHandlerRef m_hotKeyHandler = nullptr;
+    std::unique_ptr<QL_Reminders> m_reminders;
 };

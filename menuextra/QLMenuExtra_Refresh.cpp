@@ -2,6 +2,8 @@
 // sections, and the sort orders.
 #include "menuextra/QLMenuExtra.h"
 
+#include "menuextra/reminders/QL_Reminders.h"
+#include "menuextra/store/QL_CalendarStore.h"
 #include "platform/DateStyles.h"
 #include "platform/Log.h"
 #include "shared/QL_Preferences.h"
@@ -206,8 +208,32 @@ void QLMenuExtra::refreshMenu() {
     }
     m_refreshSettings.reset();
     m_refreshTitleAttributes.reset();
+    // A store whose walk failed (caught while it is written) keeps the alarms armed from
+    // the last reading.
+    if (m_theCalendars || !QL_Preferences::sharedPreferences().showReminders())
+        scheduleReminders();
     updateStatus();
     menuDidChange(m_theMenu.get());
+}
+
+void QLMenuExtra::scheduleReminders() {
+    if (!QL_Preferences::sharedPreferences().showReminders()) {
+        if (m_reminders)
+            m_reminders->stop();
+        return;
+    }
+    if (!m_reminders)
+        m_reminders =
+            std::make_unique<QL_Reminders>([this](const QString& key) { return localized(key); },
+                                           [this](const QL_ToDo& toDo) { toggleToDo(toDo); });
+    // The rebuild has just read every shown calendar; a hidden one is not among them.
+    std::vector<std::shared_ptr<QL_ToDo>> toDos;
+    if (m_theCalendars)
+        for (const auto& [title, calendar] : *m_theCalendars)
+            if (calendar->type() != ql::subscribedCalendarType)
+                toDos.insert(toDos.end(), calendar->arrayOfToDos().begin(),
+                             calendar->arrayOfToDos().end());
+    m_reminders->schedule(toDos);
 }
 
 void QLMenuExtra::updateStatus() {

@@ -370,3 +370,13 @@ bool QL_Preferences::symbolicMenuIcon() const {
 void QL_Preferences::setSymbolicMenuIcon(bool value) {
     setObject(QVariant(value), QStringLiteral("symbolicMenuIcon"));
 }
+
+// ---- Reminders
+
+bool QL_Preferences::showReminders() const {
+    return boolForKey(QStringLiteral("showReminders"), false);
+}
+
+void QL_Preferences::setShowReminders(bool value) {
+    setObject(QVariant(value), QStringLiteral("showReminders"));
+}

@@ -98,6 +98,10 @@ public:
     void setShowNextDueInToolTip(bool value);
     void setSymbolicMenuIcon(bool value);
 
+    // Reminders from the to-dos' alarms while the menu runs (off by default).
+    bool showReminders() const; // false
+    void setShowReminders(bool value);
+
     // Sets the value for the key, writes the domain to disk, then posts the change
     // notification. A failed write is logged; the notification is posted all the same.
     void setObject(const QVariant& value, const QString& key);

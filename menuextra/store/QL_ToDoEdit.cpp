@@ -2,6 +2,7 @@
 
 #include "menuextra/store/QL_ToDoLines.h"
 #include "menuextra/store/QL_ToDoReader.h"
+#include "platform/LocalZone.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -178,6 +179,8 @@ bool isParameter(const QString& piece, QStringView name) {
     return equals >= 0 && QStringView(piece).first(equals).compare(name, Qt::CaseInsensitive) == 0;
 }
 
+} // namespace
+
 QString parameterValue(QStringView namePart, QStringView name) {
     const QStringList pieces = namePartPieces(namePart);
     for (qsizetype i = 1; i < pieces.size(); ++i) {
@@ -186,6 +189,8 @@ QString parameterValue(QStringView namePart, QStringView name) {
     }
     return {};
 }
+
+namespace {
 
 // The forms a date value takes (RFC 5545 3.3.4, 3.3.5).
 enum class DateForm { Date, UTC, Local, Other };
@@ -256,6 +261,28 @@ QString completedInUTC(QStringView value, QStringView namePart) {
     if (!local.isValid())
         return value.toString();
     return local.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'");
+}
+
+std::optional<QDateTime> instantOfDateValue(QStringView value, QStringView namePart) {
+    const DateForm form = dateFormOf(value);
+    if (form == DateForm::Other)
+        return std::nullopt;
+    const QDate day = QDate::fromString(value.first(8), u"yyyyMMdd");
+    if (!day.isValid())
+        return std::nullopt;
+    if (form == DateForm::Date) {
+        const QDateTime start = platform::LocalZone::startOfDay(day);
+        return start.isValid() ? std::optional(start) : std::nullopt;
+    }
+    const QTime time = QTime::fromString(value.sliced(9, 6), u"HHmmss");
+    if (!time.isValid())
+        return std::nullopt;
+    if (form == DateForm::UTC)
+        return QDateTime(day, time, QTimeZone::utc());
+    const QTimeZone zone(parameterValue(namePart, u"TZID").toUtf8());
+    const QDateTime local =
+        zone.isValid() ? QDateTime(day, time, zone) : platform::LocalZone::localDateTime(day, time);
+    return local.isValid() ? std::optional(local) : std::nullopt;
 }
 
 namespace {

@@ -4,10 +4,12 @@
 // rewritten, every other line stays exactly as it was.
 #include "menuextra/store/QL_ToDo.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
+#include <optional>
 #include <vector>
 
 namespace ql {
@@ -47,6 +49,14 @@ bool isEightDigitDate(QStringView value);
 // in the TZID of its name part, or in the local zone when it has none; a value of no
 // date form stays as it is.
 QString completedInUTC(QStringView value, QStringView namePart);
+// The value of a parameter of a name part ("DUE;TZID=Europe/Berlin"), its quotes
+// removed, the name's letter case ignored; empty when it has none.
+QString parameterValue(QStringView namePart, QStringView name);
+// The instant a date value names: a UTC time as it is; a local time in the TZID of its
+// name part, or in the local zone when it has none or one this system does not know; a
+// date at the first instant of that day in local time. Nothing for a value of no date
+// form.
+std::optional<QDateTime> instantOfDateValue(QStringView value, QStringView namePart);
 // The name part of a due date: the one it was read with while its VALUE and TZID fit
 // the value, else DUE (DUE;VALUE=DATE for a date).
 QString dueNamePart(const std::optional<QString>& readWith, QStringView value);

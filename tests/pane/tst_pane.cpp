@@ -292,6 +292,9 @@ private slots:
                                              << QStringList{"useOpenMenuKey=true"};
         QTest::newRow("quickAddKeyCheckbox") << Action([](P& p) { p.quickAddKeyCheckbox->click(); })
                                              << QStringList{"useQuickAddKey=true"};
+        QTest::newRow("showRemindersCheckbox")
+            << Action([](P& p) { p.showRemindersCheckbox->click(); })
+            << QStringList{"showReminders=true"};
         // Option and Command held: Option was already on by default, Command is added.
         QTest::newRow("modifierStatusMatrix")
             << Action([cell](P& p) { cell(p.modifierStatusMatrix, 3)->click(); })
@@ -634,6 +637,7 @@ private slots:
                                 "checkNowButton",
                                 "quickAddKeyCheckbox",
                                 "quickAddKeyPopup",
+                                "showRemindersCheckbox",
                                 "modifierStatusControlCell",
                                 "modifierStatusOptionCell",
                                 "modifierStatusShiftCell",

@@ -68,6 +68,7 @@ const QList<Setting>& allSettings() {
         QL_BOOL(useQuickAddKey, setUseQuickAddKey, 0),
         QL_INT(quickAddKey, setQuickAddKey, 49),
         QL_INT(quickAddModifiers, setQuickAddModifiers, 6912),
+        QL_BOOL(showReminders, setShowReminders, 0),
         QL_INT(toggleStatusModifier, setToggleStatusModifier, 2),
         QL_INT(removeToDoModifier, setRemoveToDoModifier, 1),
         QL_BOOL(trimLongTitles, setTrimLongTitles, 0),
@@ -129,7 +130,7 @@ private slots:
     void init() { emptyDomain(); }
 
     void emptyDomainGivesEveryDefault() {
-        QCOMPARE(allSettings().size(), 29);
+        QCOMPARE(allSettings().size(), 30);
         for (const Setting& s : allSettings()) {
             const QVariant v = s.get();
             if (s.isBool)
