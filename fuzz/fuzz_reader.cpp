@@ -1,6 +1,7 @@
 // Fuzz target for the VTODO reader: any bytes must end in records or nothing, never in
 // a crash or a hang, and what is read must hold together.
 #include "fuzz/FuzzCheck.h"
+#include "menuextra/reminders/QL_Reminders.h"
 #include "menuextra/store/QL_ToDo.h"
 #include "menuextra/store/QL_ToDoReader.h"
 #include "platform/TextFile.h"
@@ -55,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(text.contains(raw));
         if (const auto& alarm = toDos[i]->theVAlarm())
             FUZZ_CHECK(alarm->startsWith(QStringLiteral("BEGIN:VALARM"), Qt::CaseInsensitive));
+        // An alarm instant is read only from an alarm, and never for a completed to-do.
+        if (ql::alarmInstant(*toDos[i]))
+            FUZZ_CHECK(toDos[i]->theVAlarm() && !toDos[i]->isComplete());
     }
 
     if (!decoded->contains(QStringLiteral("\\\\")))
