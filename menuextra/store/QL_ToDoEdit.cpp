@@ -280,9 +280,21 @@ std::optional<QDateTime> instantOfDateValue(QStringView value, QStringView nameP
     if (form == DateForm::UTC)
         return QDateTime(day, time, QTimeZone::utc());
     const QTimeZone zone(parameterValue(namePart, u"TZID").toUtf8());
+    const auto inZone = [&](const QDateTime& instant) {
+        return zone.isValid() ? instant.toTimeZone(zone) : platform::LocalZone::toLocal(instant);
+    };
     const QDateTime local =
         zone.isValid() ? QDateTime(day, time, zone) : platform::LocalZone::localDateTime(day, time);
-    return local.isValid() ? std::optional(local) : std::nullopt;
+    if (local.isValid())
+        return local;
+    // A time a clock change skips is read with the offset in force the day before:
+    // moved forward by the change, as a clock that was not set forward would show it.
+    const QDateTime asUTC(day, time, QTimeZone::utc());
+    const QDateTime before = inZone(asUTC.addDays(-1));
+    if (!before.isValid())
+        return std::nullopt;
+    const QDateTime moved = inZone(asUTC.addSecs(-before.offsetFromUtc()));
+    return moved.isValid() ? std::optional(moved) : std::nullopt;
 }
 
 namespace {

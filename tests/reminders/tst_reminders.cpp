@@ -139,6 +139,11 @@ private slots:
         row("due in another zone",
             QStringList{"DUE;TZID=America/New_York:20261215T100000"} + alarm("TRIGGER:PT0S"),
             "2026-12-15 15:00:00");
+        row("a skipped hour moves on",
+            QStringList{"DUE;TZID=Europe/Berlin:20270328T023000"} + alarm("TRIGGER:PT0S"),
+            "2027-03-28 01:30:00");
+        row("a skipped local hour moves on",
+            QStringList{"DUE:20270328T023000"} + alarm("TRIGGER:PT0S"), "2027-03-28 01:30:00");
         row("unknown zone is local",
             QStringList{"DUE;TZID=Nowhere/Atlantis:20261215T100000"} + alarm("TRIGGER:PT0S"),
             "2026-12-15 09:00:00");
