@@ -33,6 +33,9 @@ constexpr std::array outletNames{
     "showInformationalIconsMatrix",
     "highlighOverdueItemsCheckbox",
     "showQuilloCheckbox",
+    "showDueCountOnIconCheckbox",
+    "showNextDueInToolTipCheckbox",
+    "symbolicMenuIconCheckbox",
     "advView",
     "colorItemsCheckbox",
     "doNotWarnCheckbox",
@@ -150,6 +153,9 @@ void QL_Preference_PanePref::takeOutlets() {
     showInformationalIconsMatrix = ui.showInformationalIconsMatrix;
     highlighOverdueItemsCheckbox = ui.highlighOverdueItemsCheckbox;
     showQuilloCheckbox = ui.showQuilloCheckbox;
+    showDueCountOnIconCheckbox = ui.showDueCountOnIconCheckbox;
+    showNextDueInToolTipCheckbox = ui.showNextDueInToolTipCheckbox;
+    symbolicMenuIconCheckbox = ui.symbolicMenuIconCheckbox;
     advView = ui.advView;
     colorItemsCheckbox = ui.colorItemsCheckbox;
     doNotWarnCheckbox = ui.doNotWarnCheckbox;
@@ -232,11 +238,13 @@ void QL_Preference_PanePref::connectActions() {
         connect(button, &QAbstractButton::clicked, this,
                 [this, sender] { valueDidChange(sender); });
     };
-    for (QCheckBox* box : {showDueDatesCheckbox, showLabelsCheckbox, showTooltipsCheckbox,
-                           highlighOverdueItemsCheckbox, showQuilloCheckbox, colorItemsCheckbox,
-                           doNotWarnCheckbox, hideToDoCheckbox, hideSubscribedCalendarsCheckbox,
-                           showToDoCheckbox, useSmallFontSizeCheckbox, checkForUpdatesCheckbox,
-                           modifierKeyCheckbox, quickAddKeyCheckbox, showRemindersCheckbox})
+    for (QCheckBox* box :
+         {showDueDatesCheckbox, showLabelsCheckbox, showTooltipsCheckbox,
+          highlighOverdueItemsCheckbox, showQuilloCheckbox, colorItemsCheckbox, doNotWarnCheckbox,
+          hideToDoCheckbox, hideSubscribedCalendarsCheckbox, showToDoCheckbox,
+          useSmallFontSizeCheckbox, checkForUpdatesCheckbox, modifierKeyCheckbox,
+          quickAddKeyCheckbox, showDueCountOnIconCheckbox, showNextDueInToolTipCheckbox,
+          symbolicMenuIconCheckbox, showRemindersCheckbox})
         onClick(box, box);
     for (QGroupBox* matrix : {showInformationalIconsMatrix, menuBarImageMatrix,
                               modifierStatusMatrix, modifierDeleteMatrix})
@@ -363,6 +371,9 @@ void QL_Preference_PanePref::updateUI() {
     selectCellWithTag(showInformationalIconsMatrix, prefs.informationalIcons());
     showQuilloCheckbox->setChecked(QL_MenuExtraIsPresent());
     highlighOverdueItemsCheckbox->setChecked(prefs.highlightOverdueItems());
+    showDueCountOnIconCheckbox->setChecked(prefs.showDueCountOnIcon());
+    showNextDueInToolTipCheckbox->setChecked(prefs.showNextDueInToolTip());
+    symbolicMenuIconCheckbox->setChecked(prefs.symbolicMenuIcon());
     colorItemsCheckbox->setChecked(prefs.colorItemsByCalendarColor());
     doNotWarnCheckbox->setChecked(!prefs.warnWhenRemovingItems());
 
@@ -424,6 +435,12 @@ void QL_Preference_PanePref::valueDidChange(QObject* sender) {
         return;
     } else if (sender == highlighOverdueItemsCheckbox) {
         prefs.setHighlightOverdueItems(checked());
+    } else if (sender == showDueCountOnIconCheckbox) {
+        prefs.setShowDueCountOnIcon(checked());
+    } else if (sender == showNextDueInToolTipCheckbox) {
+        prefs.setShowNextDueInToolTip(checked());
+    } else if (sender == symbolicMenuIconCheckbox) {
+        prefs.setSymbolicMenuIcon(checked());
     } else if (sender == colorItemsCheckbox) {
         prefs.setColorItemsByCalendarColor(checked());
     } else if (sender == doNotWarnCheckbox) {

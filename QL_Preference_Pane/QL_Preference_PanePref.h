@@ -74,6 +74,9 @@ public:
     QGroupBox* showInformationalIconsMatrix = nullptr;
     QCheckBox* highlighOverdueItemsCheckbox = nullptr;
     QCheckBox* showQuilloCheckbox = nullptr;
+    QCheckBox* showDueCountOnIconCheckbox = nullptr;
+    QCheckBox* showNextDueInToolTipCheckbox = nullptr;
+    QCheckBox* symbolicMenuIconCheckbox = nullptr;
     QWidget* advView = nullptr;
     QCheckBox* colorItemsCheckbox = nullptr;
     QCheckBox* doNotWarnCheckbox = nullptr;

@@ -258,6 +258,15 @@ private slots:
         QTest::newRow("highlighOverdueItemsCheckbox")
             << Action([](P& p) { p.highlighOverdueItemsCheckbox->click(); })
             << QStringList{"highlightOverdueItems=true"};
+        QTest::newRow("showDueCountOnIconCheckbox")
+            << Action([](P& p) { p.showDueCountOnIconCheckbox->click(); })
+            << QStringList{"showDueCountOnIcon=true"};
+        QTest::newRow("showNextDueInToolTipCheckbox")
+            << Action([](P& p) { p.showNextDueInToolTipCheckbox->click(); })
+            << QStringList{"showNextDueInToolTip=true"};
+        QTest::newRow("symbolicMenuIconCheckbox")
+            << Action([](P& p) { p.symbolicMenuIconCheckbox->click(); })
+            << QStringList{"symbolicMenuIcon=true"};
         QTest::newRow("colorItemsCheckbox") << Action([](P& p) { p.colorItemsCheckbox->click(); })
                                             << QStringList{"colorItemsByCalendarColor=true"};
         QTest::newRow("doNotWarnCheckbox") << Action([](P& p) { p.doNotWarnCheckbox->click(); })
@@ -619,6 +628,9 @@ private slots:
                                 "informationalIconsStatusCell",
                                 "highlighOverdueItemsCheckbox",
                                 "showQuilloCheckbox",
+                                "showDueCountOnIconCheckbox",
+                                "showNextDueInToolTipCheckbox",
+                                "symbolicMenuIconCheckbox",
                                 "colorItemsCheckbox",
                                 "doNotWarnCheckbox",
                                 "hideToDoCheckbox",
