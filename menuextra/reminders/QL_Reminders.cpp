@@ -239,14 +239,11 @@ void QL_Reminders::stop() {
 std::optional<QDateTime> QL_Reminders::nextReminder() const {
     if (!m_timer.isActive())
         return std::nullopt;
-    const qint64 now = platform::Clock::now().toMSecsSinceEpoch();
-    std::optional<qint64> next;
-    for (const Alarm& alarm : m_alarms)
-        if (const std::optional<qint64> at = showAt(alarm, now); at && (!next || *at < *next))
-            next = at;
+    const QDateTime now = platform::Clock::now();
+    const std::optional<qint64> next = nextShowAt(now.toMSecsSinceEpoch());
     if (!next)
         return std::nullopt;
-    return platform::Clock::now().addMSecs(*next - now);
+    return now.addMSecs(*next - now.toMSecsSinceEpoch());
 }
 
 std::optional<qint64> QL_Reminders::showAt(const Alarm& alarm, qint64 now) const {
@@ -257,12 +254,17 @@ std::optional<qint64> QL_Reminders::showAt(const Alarm& alarm, qint64 now) const
     return alarm.at;
 }
 
-void QL_Reminders::arm() {
-    const qint64 now = platform::Clock::now().toMSecsSinceEpoch();
+std::optional<qint64> QL_Reminders::nextShowAt(qint64 now) const {
     std::optional<qint64> next;
     for (const Alarm& alarm : m_alarms)
         if (const std::optional<qint64> at = showAt(alarm, now); at && (!next || *at < *next))
             next = at;
+    return next;
+}
+
+void QL_Reminders::arm() {
+    const qint64 now = platform::Clock::now().toMSecsSinceEpoch();
+    const std::optional<qint64> next = nextShowAt(now);
     if (!next) {
         m_timer.stop();
         return;

@@ -81,6 +81,8 @@ private:
 
     // When an alarm is to be shown (again); nothing when it is not.
     std::optional<qint64> showAt(const Alarm& alarm, qint64 now) const;
+    // The earliest of them.
+    std::optional<qint64> nextShowAt(qint64 now) const;
     void arm();
     void showDue();
     void show(const Alarm& alarm);
