@@ -18,6 +18,10 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 using namespace platform;
@@ -33,9 +37,19 @@ const QString kInstead = QStringLiteral(", so no global hot key; a keyboard shor
                                         "desktop can run \"menubar-server --pop-up IDENTIFIER\" "
                                         "instead");
 
-// The portal's side of the interface, with what the client asked for on record.
+// The portal's side of the interface, with what the client asked for on record. As the
+// Portal it is what the client talks to; as the Backend it serves the real frontend
+// (xdg-desktop-portal) the interface's implementation side, which answers in the
+// method's reply instead of a Response signal.
 class TestPortal : public QDBusVirtualObject {
 public:
+    enum class Role { Portal, Backend };
+    explicit TestPortal(Role role = Role::Portal) : m_role(role) {}
+    ~TestPortal() override {
+        vanish();
+        QDBusConnection::disconnectFromBus(m_bus.name());
+    }
+
     QStringList sessions; // created, in order
     QStringList closed;
     QStringList binds;      // each: its session, then a line per shortcut
@@ -47,15 +61,15 @@ public:
         if (!m_bus.isConnected() ||
             !m_bus.registerVirtualObject(kPortalPath, this, QDBusConnection::SubPath))
             return false;
-        return m_bus.registerService(kPortalService);
+        return m_bus.registerService(backend() ? kBackendService : kPortalService);
     }
     void vanish() {
-        m_bus.unregisterService(kPortalService);
+        m_bus.unregisterService(backend() ? kBackendService : kPortalService);
         m_bus.unregisterObject(kPortalPath, QDBusConnection::UnregisterTree);
     }
     bool activate(const QString& session, const QString& shortcutId) {
-        QDBusMessage signal =
-            QDBusMessage::createSignal(kPortalPath, kShortcuts, QStringLiteral("Activated"));
+        QDBusMessage signal = QDBusMessage::createSignal(kPortalPath, shortcutsInterface(),
+                                                         QStringLiteral("Activated"));
         signal << QVariant::fromValue(QDBusObjectPath(session)) << shortcutId << qulonglong(123456)
                << QVariantMap();
         return m_bus.send(signal);
@@ -66,28 +80,31 @@ public:
     bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
         const QList<QVariant> args = call.arguments();
         if (call.member() == QStringLiteral("Get") && args.size() == 2 &&
-            args.at(0).toString() == kShortcuts && args.at(1).toString() == "version") {
+            args.at(0).toString() == shortcutsInterface() && args.at(1).toString() == "version") {
             bus.send(call.createReply(QVariant::fromValue(QDBusVariant(uint(1)))));
             return true;
         }
+        // The backend's calls start with the Request's path.
+        const int at = backend() ? 1 : 0;
         const QString sender = call.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
         const auto pathFor = [&](const char* kind, const QVariantMap& options, const char* key) {
             return kPortalPath + "/" + kind + "/" + sender + "/" + options.value(key).toString();
         };
-        if (call.interface() == kShortcuts && call.member() == "CreateSession" &&
-            args.size() == 1) {
-            const auto options = qdbus_cast<QVariantMap>(args.at(0));
-            const QString session = pathFor("session", options, "session_handle_token");
+        if (call.interface() == shortcutsInterface() && call.member() == "CreateSession" &&
+            args.size() == (backend() ? 4 : 1)) {
+            const auto options = qdbus_cast<QVariantMap>(args.last());
+            const QString session = backend() ? args.at(1).value<QDBusObjectPath>().path()
+                                              : pathFor("session", options, "session_handle_token");
             sessions << session;
             answer(call, pathFor("request", options, "handle_token"), 0,
                    {{QStringLiteral("session_handle"), session}});
             return true;
         }
-        if (call.interface() == kShortcuts && call.member() == "BindShortcuts" &&
-            args.size() == 4) {
-            const QString session = args.at(0).value<QDBusObjectPath>().path();
+        if (call.interface() == shortcutsInterface() && call.member() == "BindShortcuts" &&
+            args.size() == at + 4) {
+            const QString session = args.at(at).value<QDBusObjectPath>().path();
             QString record = session;
-            const QDBusArgument list = args.at(1).value<QDBusArgument>();
+            const QDBusArgument list = args.at(at + 1).value<QDBusArgument>();
             list.beginArray();
             while (!list.atEnd()) {
                 QString id;
@@ -107,11 +124,13 @@ public:
                 return true;
             }
             const bool known = sessions.contains(session) && !closed.contains(session);
-            answer(call, pathFor("request", qdbus_cast<QVariantMap>(args.at(3)), "handle_token"),
+            answer(call, pathFor("request", qdbus_cast<QVariantMap>(args.last()), "handle_token"),
                    known ? bindResponse : 2, {});
             return true;
         }
-        if (call.interface() == "org.freedesktop.portal.Session" && call.member() == "Close") {
+        if (call.interface() == (backend() ? "org.freedesktop.impl.portal.Session"
+                                           : "org.freedesktop.portal.Session") &&
+            call.member() == "Close") {
             closed << call.path();
             bus.send(call.createReply());
             return true;
@@ -119,11 +138,26 @@ public:
         return false;
     }
 
+    static inline const QString kBackendService =
+        QStringLiteral("org.freedesktop.impl.portal.desktop.quillotest");
+
 private:
+    bool backend() const { return m_role == Role::Backend; }
+    QString shortcutsInterface() const {
+        return backend() ? QStringLiteral("org.freedesktop.impl.portal.GlobalShortcuts")
+                         : kShortcuts;
+    }
+
     // Like the real frontend the Response can come before the call's reply: only a
     // client subscribed beforehand sees it.
     void answer(const QDBusMessage& call, const QString& request, uint code,
                 const QVariantMap& results) {
+        if (backend()) {
+            QDBusMessage reply = call.createReply();
+            reply << code << QVariantMap();
+            m_bus.send(reply);
+            return;
+        }
         QDBusMessage response = QDBusMessage::createSignal(
             request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
         response << code << results;
@@ -137,8 +171,10 @@ private:
         }
     }
 
-    QDBusConnection m_bus =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("test-portal"));
+    Role m_role;
+    QDBusConnection m_bus = QDBusConnection::connectToBus(
+        QDBusConnection::SessionBus, QStringLiteral("test-portal-%1").arg(++s_connections));
+    static inline int s_connections = 0;
 };
 
 QString quilloImage() {
@@ -298,6 +334,66 @@ private slots:
                      "\ngQLk-1 | Quillo-Menü öffnen | CTRL+SHIFT+LOGO+F3"
                      "\ngQLk-2 | Quillo: Schnell hinzufügen | CTRL+ALT+SHIFT+LOGO+space");
         QVERIFY(server.quit());
+    }
+
+    // The same through the real frontend, xdg-desktop-portal, in front of the test's
+    // backend: the paths the client predicts, the Response and Activated it forwards,
+    // the session it closes.
+    void throughTheFrontend() {
+        const QString frontend = QStringLiteral("/usr/libexec/xdg-desktop-portal");
+        QVERIFY2(QFileInfo::exists(frontend), "xdg-desktop-portal is needed (scripts/deps.sh)");
+        TestPortal backend(TestPortal::Role::Backend);
+        QVERIFY(backend.start());
+        const QString portals = testenv::home() + QStringLiteral("/portals");
+        QVERIFY(QDir().mkpath(portals));
+        QFile description(portals + QStringLiteral("/quillotest.portal"));
+        QVERIFY(description.open(QIODevice::WriteOnly));
+        description.write("[portal]\nDBusName=" + TestPortal::kBackendService.toUtf8() +
+                          "\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;\n"
+                          "UseIn=quillotest\n");
+        description.close();
+        QProcess xdp;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DESKTOP_PORTAL_DIR"), portals);
+        env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("quillotest"));
+        xdp.setProcessEnvironment(env);
+        xdp.setProcessChannelMode(QProcess::MergedChannels);
+        xdp.start(frontend, {});
+        QVERIFY(xdp.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QDBusConnection::sessionBus().interface()->isServiceRegistered(kPortalService), 10000);
+
+        ServerProcess server(kServer); // Quillo is remembered
+        QVERIFY(server.start());
+        QTRY_VERIFY2_WITH_TIMEOUT(backend.binds.size() == 1,
+                                  qPrintable(server.log() + xdp.readAll()), 10000);
+        QCOMPARE(backend.sessions.size(), 1);
+        const QString session = backend.sessions.first();
+        QCOMPARE(backend.binds.first(),
+                 session + "\ngQLk-1 | Open the Quillo menu | CTRL+SHIFT+LOGO+F3"
+                           "\ngQLk-2 | Quillo: Quick Add | CTRL+ALT+SHIFT+LOGO+space");
+        QVERIFY(backend.activate(session, QStringLiteral("gQLk-1")));
+        QTRY_VERIFY(callServerAnswering(QStringLiteral("ShownMenu"))
+                        .toString()
+                        .contains(QStringLiteral("\"Buy milk, eggs\" enabled")));
+
+        backend.bindResponse = 2;
+        QCOMPARE(writeSetting("openMenuKey", "120"), 0);
+        QTRY_VERIFY(server.log().contains(
+            "Quillo :: RegisterEventHotKey :: the desktop's GlobalShortcuts portal refused the "
+            "shortcuts (response 2)" +
+            kInstead));
+        QCOMPARE(backend.binds.size(), 2);
+        backend.bindResponse = 0;
+
+        QCOMPARE(writeSetting("useQuickAddKey", "0"), 0);
+        QTRY_COMPARE(backend.binds.size(), 3);
+        QCOMPARE(writeSetting("useOpenMenuKey", "0"), 0);
+        QTRY_COMPARE(backend.closed, QStringList{session});
+
+        QVERIFY(server.quit());
+        xdp.terminate();
+        QVERIFY(xdp.waitForFinished(5000));
     }
 };
 
