@@ -15,6 +15,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -56,11 +57,14 @@ const QString kLogPrefix = QStringLiteral("Quillo :: RegisterEventHotKey :: ");
 const QString kInstead = QStringLiteral("; a keyboard shortcut of the desktop can run "
                                         "\"menubar-server --pop-up IDENTIFIER\" instead");
 
-// An object path in a variant: 'o' as the interface has it, or a text.
+// An object path in a variant: 'o' as the interface has it, or a text; empty when the
+// text is no valid path (a portal's mistake must not become a malformed call).
 QString pathIn(const QVariant& value) {
-    return value.metaType() == QMetaType::fromType<QDBusObjectPath>()
-               ? value.value<QDBusObjectPath>().path()
-               : value.toString();
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return value.value<QDBusObjectPath>().path();
+    static const QRegularExpression valid(QStringLiteral("^(/[A-Za-z0-9_]+)+$"));
+    const QString text = value.toString();
+    return valid.match(text).hasMatch() ? text : QString();
 }
 
 } // namespace

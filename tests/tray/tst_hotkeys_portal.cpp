@@ -56,6 +56,7 @@ public:
     uint bindResponse = 0;  // the Response code binds get
     bool failBinds = false; // binds get an error reply instead
     bool answerBeforeReply = true;
+    bool garbledSessionHandle = false; // CreateSession's answer names no valid path
 
     bool start() {
         if (!m_bus.isConnected() ||
@@ -97,7 +98,8 @@ public:
                                               : pathFor("session", options, "session_handle_token");
             sessions << session;
             answer(call, pathFor("request", options, "handle_token"), 0,
-                   {{QStringLiteral("session_handle"), session}});
+                   {{QStringLiteral("session_handle"),
+                     garbledSessionHandle ? QStringLiteral("no/path//") : session}});
             return true;
         }
         if (call.interface() == shortcutsInterface() && call.member() == "BindShortcuts" &&
@@ -293,8 +295,10 @@ private slots:
         QCOMPARE(portal.binds.size(), 5);
 
         // On again: a new session. A portal that answers its Request after the reply
-        // is heard as well.
+        // is heard as well, and a session handle that is no path is taken for the one
+        // the client asked for.
         portal.answerBeforeReply = false;
+        portal.garbledSessionHandle = true;
         QCOMPARE(writeSetting("useOpenMenuKey", "1"), 0);
         QTRY_COMPARE(portal.binds.size(), 6);
         QCOMPARE(portal.sessions.size(), 2);
