@@ -1,20 +1,22 @@
 #include "platform/HotKeys.h"
 
+#include "platform/Bundle.h"
 #include "platform/Log.h"
+#include "platform/PaneFolders.h"
+#include "platform/ShortcutsPortal.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusReply>
-#include <QDBusVariant>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -43,6 +45,7 @@ struct platform::OpaqueEventHotKeyRef {
     EventTargetRef target;
     std::vector<xcb_keycode_t> keyCodes; // X key codes of the key symbol
     std::uint16_t xModifiers;            // the X modifier mask without the lock keys
+    bool viaPortal = false;              // bound through the desktop's shortcuts portal
 };
 
 namespace platform {
@@ -100,6 +103,8 @@ struct State {
     std::unique_ptr<HotKeyFilter> filter;
     xcb_key_symbols_t* symbols = nullptr;
     xcb_connection_t* symbolsConnection = nullptr;
+    // Owned by the application object, so it goes before the bus connection does.
+    QPointer<ShortcutsPortal> portal;
 };
 
 State& state() {
@@ -119,27 +124,6 @@ xcb_connection_t* xConnection() {
         return nullptr;
     auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
-}
-
-// The version of the desktop portal's GlobalShortcuts interface; 0 when there is none.
-uint globalShortcutsPortalVersion() {
-    const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return 0;
-    const QDBusReply<QStringList> activatable =
-        bus.interface()->call(QStringLiteral("ListActivatableNames"));
-    if (!bus.interface()->isServiceRegistered(portal) &&
-        !(activatable.isValid() && activatable.value().contains(portal)))
-        return 0;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        portal, QStringLiteral("/org/freedesktop/portal/desktop"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QStringLiteral("org.freedesktop.portal.GlobalShortcuts") << QStringLiteral("version");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return 0;
-    return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt();
 }
 
 xcb_window_t rootWindow(xcb_connection_t* c) {
@@ -244,6 +228,82 @@ bool grab(xcb_connection_t* c, const OpaqueEventHotKeyRef& hotKey) {
     return ok;
 }
 
+void dispatch(OpaqueEventRef& event);
+
+// The portal's name for a hot key, stable across runs: the signature's four characters
+// (or its hexadecimal digits when they are not letters and digits), a hyphen, the id.
+QString shortcutIdOf(EventHotKeyID id) {
+    QString signature;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const char c = char((id.signature >> shift) & 0xff);
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            signature = QStringLiteral("%1").arg(id.signature, 8, 16, QLatin1Char('0'));
+            break;
+        }
+        signature += QLatin1Char(c);
+    }
+    return signature + QLatin1Char('-') + QString::number(id.id);
+}
+
+// What the desktop's shortcut settings show for a hot key: the text of
+// HOT_KEY_<signature>_<id> in the table "Quillo" of the settings pane, looked for where
+// the pane is installed; the id itself when there is no such text.
+QString shortcutDescriptionOf(EventHotKeyID id) {
+    const QString shortcutId = shortcutIdOf(id);
+    QStringList folders;
+    for (FolderDomain domain : {FolderDomain::Local, FolderDomain::User})
+        if (const std::optional<QString> folder = preferencePanesFolder(domain))
+            folders << *folder;
+    folders << fixedPreferencePanesFolder()
+            << QDir::homePath() + QStringLiteral("/Library/PreferencePanes");
+    for (const QString& folder : folders) {
+        const QString pane = folder + QStringLiteral("/Quillo.prefPane");
+        if (!QFileInfo::exists(pane))
+            continue;
+        if (const auto bundle = Bundle::bundleWithPath(pane)) {
+            QString key = QStringLiteral("HOT_KEY_") + shortcutId;
+            key.replace(QLatin1Char('-'), QLatin1Char('_'));
+            return bundle->localizedStringForKey(key, shortcutId, QStringLiteral("Quillo"));
+        }
+        break;
+    }
+    return shortcutId;
+}
+
+// The set to bind; an identifier registered twice is bound once (the first, as the X11
+// grab's first match wins).
+std::vector<PortalShortcut> portalShortcuts() {
+    std::vector<PortalShortcut> out;
+    std::set<QString> ids;
+    for (const auto& hotKey : state().hotKeys)
+        if (hotKey->viaPortal && ids.insert(shortcutIdOf(hotKey->id)).second)
+            out.push_back(
+                {shortcutIdOf(hotKey->id), shortcutDescriptionOf(hotKey->id),
+                 portalTriggerForHotKey(hotKey->keyCode, hotKey->modifiers).value_or(QString())});
+    return out;
+}
+
+void portalShortcutActivated(const QString& shortcutId) {
+    for (const auto& hotKey : state().hotKeys)
+        if (hotKey->viaPortal && shortcutIdOf(hotKey->id) == shortcutId) {
+            OpaqueEventRef event{kEventClassKeyboard, kEventHotKeyPressed, hotKey->id};
+            dispatch(event);
+            return;
+        }
+}
+
+// The portal client, made on first use; null when the session bus has no portal that
+// offers global shortcuts.
+ShortcutsPortal* shortcutsPortal() {
+    State& s = state();
+    if (s.portal)
+        return s.portal;
+    if (ShortcutsPortal::availableVersion() < 1)
+        return nullptr;
+    s.portal = new ShortcutsPortal(portalShortcutActivated, QCoreApplication::instance());
+    return s.portal;
+}
+
 void dispatch(OpaqueEventRef& event) {
     // Newest first; a handler may install or remove handlers while it runs.
     std::vector<OpaqueEventHandlerRef*> order;
@@ -304,13 +364,16 @@ private:
         if (!c)
             return;
         for (const auto& hotKey : state().hotKeys)
-            ungrab(c, *hotKey);
+            if (!hotKey->viaPortal)
+                ungrab(c, *hotKey);
         if (state().symbols) {
             xcb_key_symbols_free(state().symbols);
             state().symbols = nullptr;
             state().symbolsConnection = nullptr;
         }
         for (const auto& hotKey : state().hotKeys) {
+            if (hotKey->viaPortal)
+                continue;
             const std::uint32_t sym = *keySymbolForVirtualKeyCode(hotKey->keyCode);
             hotKey->keyCodes = keyCodesOf(c, sym);
             hotKey->xModifiers = xModifiersFor(c, hotKey->modifiers);
@@ -393,18 +456,24 @@ OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Eve
                     .arg(modifiers, 0, 16));
         return eventHotKeyExistsErr;
     }
+    State& s = state();
     xcb_connection_t* c = xConnection();
     if (!c) {
-        logOnce(globalShortcutsPortalVersion() > 0
-                    ? QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display, and the "
-                                     "desktop's GlobalShortcuts portal is not used, so no global "
-                                     "hot key; a keyboard shortcut of the desktop can run "
-                                     "\"menubar-server --pop-up IDENTIFIER\" instead")
-                    : QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display and no "
-                                     "GlobalShortcuts portal, so no global hot key; a keyboard "
-                                     "shortcut of the desktop can run \"menubar-server --pop-up "
-                                     "IDENTIFIER\" instead"));
-        return eventHotKeyExistsErr;
+        // The desktop's portal binds the key; what it answers later is logged there.
+        ShortcutsPortal* portal = shortcutsPortal();
+        if (!portal) {
+            logOnce(QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display and no "
+                                   "GlobalShortcuts portal, so no global hot key; a keyboard "
+                                   "shortcut of the desktop can run \"menubar-server --pop-up "
+                                   "IDENTIFIER\" instead"));
+            return eventHotKeyExistsErr;
+        }
+        s.hotKeys.push_back(std::make_unique<OpaqueEventHotKeyRef>(
+            OpaqueEventHotKeyRef{keyCode, modifiers, id, target, {}, 0, true}));
+        if (outRef)
+            *outRef = s.hotKeys.back().get();
+        portal->setShortcuts(portalShortcuts());
+        return noErr;
     }
     auto hotKey = std::make_unique<OpaqueEventHotKeyRef>(OpaqueEventHotKeyRef{
         keyCode, modifiers, id, target, keyCodesOf(c, *keySymbol), xModifiersFor(c, modifiers)});
@@ -415,7 +484,6 @@ OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Eve
                     .arg(modifiers, 0, 16));
         return eventHotKeyExistsErr;
     }
-    State& s = state();
     if (!s.filter) {
         s.filter = std::make_unique<HotKeyFilter>();
         QCoreApplication::instance()->installNativeEventFilter(s.filter.get());
@@ -432,9 +500,13 @@ OSStatus UnregisterEventHotKey(EventHotKeyRef hotKey) {
         std::find_if(list.begin(), list.end(), [&](const auto& h) { return h.get() == hotKey; });
     if (it == list.end())
         return paramErr;
-    if (xcb_connection_t* c = xConnection())
+    const bool viaPortal = (*it)->viaPortal;
+    if (xcb_connection_t* c = xConnection(); c && !viaPortal)
         ungrab(c, **it);
     list.erase(it);
+    // The remaining set is bound again, or the session closed when none is left.
+    if (viaPortal && state().portal)
+        state().portal->setShortcuts(portalShortcuts());
     return noErr;
 }
 

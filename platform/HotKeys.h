@@ -4,8 +4,9 @@
 // is grabbed on the root window of the application's own X connection). Virtual key
 // codes and modifier flags are the platform's: Space 49, F1 122, ...; Command 0x100,
 // Shift 0x200, Option 0x800, Control 0x1000 (Command is the Super key, Option Alt).
-// Without X11 (the offscreen platform, Wayland) registration fails quietly and no key
-// reads as held. Main thread only.
+// Without X11 (the offscreen platform, Wayland) a hot key is bound through the desktop
+// portal's GlobalShortcuts interface where the session bus offers it (ShortcutsPortal.h),
+// else registration fails quietly; no key reads as held. Main thread only.
 
 #include <QString>
 
@@ -107,7 +108,10 @@ OSStatus RemoveEventHandler(EventHandlerRef handler);
 // carrying the identifier. eventHotKeyInvalidErr for a key code without a key symbol
 // here or bits other than the four modifiers; eventHotKeyExistsErr when another program
 // holds the combination, when it is Control+Alt with a function key (the X server's
-// console switch), or there is no X11 (logged once per combination).
+// console switch), or there is neither X11 nor a shortcuts portal (logged once per
+// combination). Through the portal the result is noErr once the binding is on its way:
+// the portal's refusal comes later and is logged, and a press the desktop reports
+// (Activated) sends the same event.
 OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, EventHotKeyID id,
                              EventTargetRef target, std::uint32_t options, EventHotKeyRef* outRef);
 OSStatus UnregisterEventHotKey(EventHotKeyRef hotKey);

@@ -8,7 +8,7 @@ packages=(
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libx11-dev
     xvfb xauth xdotool dbus dbus-x11 trayer clang-format
     todoman vdirsyncer radicale curl
-    xfce4-panel weston qt6-wayland dunst
+    xfce4-panel weston qt6-wayland dunst xdg-desktop-portal
 )
 if [ "$(id -u)" -eq 0 ]; then
     SUDO=()

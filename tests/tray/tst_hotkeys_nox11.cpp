@@ -23,7 +23,7 @@ private slots:
                      eventHotKeyExistsErr);
         QVERIFY(!ref);
         QCOMPARE(log.lines().size(), 1);
-        // The test's bus has no desktop portal.
+        // The test's bus has no portal that offers global shortcuts.
         QCOMPARE(log.lines().first(),
                  QStringLiteral("Quillo :: RegisterEventHotKey :: no X11 display and no "
                                 "GlobalShortcuts portal, so no global hot key; a keyboard "
