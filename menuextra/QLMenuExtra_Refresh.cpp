@@ -229,6 +229,9 @@ void QLMenuExtra::updateStatus() {
             const int days = toDo->daysDue();
             if (count && days <= 0)
                 ++status.badgeCount;
+            // Overdue: the tray item asks for attention, with the count that shows it.
+            if (count && days < 0)
+                status.needsAttention = true;
             if (due->toMSecsSinceEpoch() < nextDue) {
                 nextDue = due->toMSecsSinceEpoch();
                 next = toDo;

@@ -123,10 +123,12 @@ NSMenuItemPtr ExportedMenu::itemAt(const Path& path) const {
 
 void ExportedMenu::rebuild(const NSMenu* model) {
     const std::size_t fingerprint = model ? fingerprintOf(*model, 0x51ed) : 0;
-    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0)
+    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0 &&
+        !m_stale)
         return; // as built: the host keeps its layout
     m_model = model;
     m_fingerprint = fingerprint;
+    m_stale = false;
     ++m_rebuildCount;
     // The exporter tells the host of every item added or removed: thousands of signals
     // for one rebuild, each making the host read the layout again. They are held back,
@@ -142,6 +144,8 @@ void ExportedMenu::rebuild(const NSMenu* model) {
     m_subMenus.clear();
     if (model)
         fill(&m_menu, *model, Path());
+    if (m_rebuilt)
+        m_rebuilt();
     if (!exporter || wasBlocked)
         return;
     exporter->blockSignals(false);
