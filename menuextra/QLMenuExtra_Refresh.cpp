@@ -229,8 +229,9 @@ void QLMenuExtra::updateStatus() {
             const int days = toDo->daysDue();
             if (count && days <= 0)
                 ++status.badgeCount;
-            // Overdue: the tray item asks for attention, with the count that shows it.
-            if (count && days < 0)
+            // Overdue by the rule of the menu's overdue section: the tray item asks for
+            // attention, with the count that shows it.
+            if (count && toDo->isExpired())
                 status.needsAttention = true;
             if (due->toMSecsSinceEpoch() < nextDue) {
                 nextDue = due->toMSecsSinceEpoch();

@@ -180,8 +180,7 @@ public:
     explicit DBusMenuAdaptor(DBusMenuExporter* exporter)
         : QDBusAbstractAdaptor(exporter), m_exporter(*exporter) {
         setAutoRelaySignals(false);
-        connect(exporter, &DBusMenuExporter::layoutUpdated, this,
-                &DBusMenuAdaptor::LayoutUpdated);
+        connect(exporter, &DBusMenuExporter::layoutUpdated, this, &DBusMenuAdaptor::LayoutUpdated);
     }
 
     uint version() const { return 3; }

@@ -123,8 +123,7 @@ NSMenuItemPtr ExportedMenu::itemAt(const Path& path) const {
 
 void ExportedMenu::rebuild(const NSMenu* model) {
     const std::size_t fingerprint = model ? fingerprintOf(*model, 0x51ed) : 0;
-    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0 &&
-        !m_stale)
+    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0 && !m_stale)
         return; // as built: the host keeps its layout
     m_model = model;
     m_fingerprint = fingerprint;

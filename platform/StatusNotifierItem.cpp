@@ -124,8 +124,7 @@ public:
                 &StatusNotifierItemAdaptor::NewAttentionIcon);
         connect(item, &StatusNotifierItem::newToolTip, this,
                 &StatusNotifierItemAdaptor::NewToolTip);
-        connect(item, &StatusNotifierItem::newStatus, this,
-                &StatusNotifierItemAdaptor::NewStatus);
+        connect(item, &StatusNotifierItem::newStatus, this, &StatusNotifierItemAdaptor::NewStatus);
     }
 
     QString category() const { return QStringLiteral("ApplicationStatus"); }
@@ -159,7 +158,9 @@ public slots:
     void SecondaryActivate(int x, int y) {
         later(&StatusNotifierItem::secondaryActivated, QPoint(x, y));
     }
-    void ContextMenu(int x, int y) { later(&StatusNotifierItem::contextMenuRequested, QPoint(x, y)); }
+    void ContextMenu(int x, int y) {
+        later(&StatusNotifierItem::contextMenuRequested, QPoint(x, y));
+    }
     void Scroll(int delta, const QString& orientation) {
         (void)delta;
         (void)orientation;
@@ -207,8 +208,8 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, QMenu& menu, QObject* 
         return;
     }
     m_service = service;
-    auto* watcher = new QDBusServiceWatcher(kWatcher, bus,
-                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    auto* watcher =
+        new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) {
                 if (owner.isEmpty())
@@ -237,9 +238,9 @@ QString StatusNotifierItem::menuPath() const {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
-        QStringLiteral("RegisterStatusNotifierItem"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
+                                       QStringLiteral("RegisterStatusNotifierItem"));
     call << m_service;
     auto* pending =
         new QDBusPendingCallWatcher(QDBusConnection(m_connectionName).asyncCall(call, 10000), this);

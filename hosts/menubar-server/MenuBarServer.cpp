@@ -1,8 +1,8 @@
 #include "MenuBarServer.h"
 
 #include "platform/Alert.h"
-#include "platform/DBusMenuExporter.h"
 #include "platform/CoreMenuExtra.h"
+#include "platform/DBusMenuExporter.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
@@ -105,9 +105,9 @@ void TrayItem::showInTray() {
     }
     m_item = std::make_unique<platform::StatusNotifierItem>(m_identifier, m_exported.menu());
     const std::optional<QVariant> name =
-        extra()->bundle() ? extra()->bundle()->objectForInfoDictionaryKey(
-                                QStringLiteral("CFBundleName"))
-                          : std::nullopt;
+        extra()->bundle()
+            ? extra()->bundle()->objectForInfoDictionaryKey(QStringLiteral("CFBundleName"))
+            : std::nullopt;
     if (name && name->typeId() == QMetaType::QString && !name->toString().isEmpty())
         m_item->setTitle(name->toString());
     // On Wayland no self-drawn menu can open next to the icon: the host shows the
@@ -238,8 +238,9 @@ void TrayItem::updateToolTipAndStatus() {
     if (m_item) {
         // The protocol's tool tip title is plain text.
         m_item->setToolTip(tip);
-        m_item->setStatus(status.needsAttention ? platform::StatusNotifierItem::Status::NeedsAttention
-                                                : platform::StatusNotifierItem::Status::Active);
+        m_item->setStatus(status.needsAttention
+                              ? platform::StatusNotifierItem::Status::NeedsAttention
+                              : platform::StatusNotifierItem::Status::Active);
     } else if (m_icon) {
         // The next due to-do comes from a calendar file: shown as text, never as markup.
         m_icon->setToolTip(platform::plainTextToolTip(tip));
