@@ -5,9 +5,6 @@
 #include <QPixmap>
 #include <QTimer>
 
-// The exporter's menu object, to hold its change signals back while a menu is rebuilt.
-#include <qpa/qplatformmenu.h>
-
 namespace platform {
 
 namespace {
@@ -129,11 +126,6 @@ void ExportedMenu::rebuild(const NSMenu* model) {
     m_fingerprint = fingerprint;
     m_stale = false;
     ++m_rebuildCount;
-    // The exporter tells the host of every item added or removed: thousands of signals
-    // for one rebuild, each making the host read the layout again. They are held back,
-    // and one change at the end tells of the new layout.
-    QObject* exporter = m_menu.platformMenu();
-    const bool wasBlocked = exporter && exporter->blockSignals(true);
     m_menu.clear();
     // The sub-menus of the last build go with their actions; none is shown while the
     // model is rebuilt (a host asks before it shows one).
@@ -143,14 +135,9 @@ void ExportedMenu::rebuild(const NSMenu* model) {
     m_subMenus.clear();
     if (model)
         fill(&m_menu, *model, Path());
+    // One change for the whole build: a host reads the new layout once.
     if (m_rebuilt)
         m_rebuilt();
-    if (!exporter || wasBlocked)
-        return;
-    exporter->blockSignals(false);
-    QAction announce;
-    m_menu.addAction(&announce);
-    m_menu.removeAction(&announce);
 }
 
 void ExportedMenu::fill(QMenu* into, const NSMenu& model, const Path& prefix) {

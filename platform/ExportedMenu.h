@@ -20,13 +20,13 @@ namespace platform {
 // and the item's picture become one icon (the picture with a coloured dot, or the dot
 // alone). A menu longer than the limit keeps its head, its middle in sub-menus, and its
 // last section, as the self-drawn menu does. The Qt menu is built again in place, so that
-// an exporter watching it sends the new layout under the same path. Choosing an item
+// its exporter (DBusMenuExporter) sends the new layout under the same path. Choosing an item
 // calls its action with the item once the event that chose it has returned.
 class ExportedMenu {
 public:
     // How titles are marked up: a Qt-drawn menu takes "&" as the mark of a shortcut
-    // letter; the exported menu (com.canonical.dbusmenu) takes "_", and Qt turns the first
-    // "&" of a title into it on the way out.
+    // letter; the exported menu (com.canonical.dbusmenu) takes "_", and the exporter turns
+    // the first "&" of a title into it on the way out.
     enum class Markup { Qt, DBusMenu };
 
     static constexpr int defaultMaximumItemsPerLevel = 1500;
