@@ -255,6 +255,10 @@ void QLMenuExtra::updateStatus() {
             const int days = toDo->daysDue();
             if (count && days <= 0)
                 ++status.badgeCount;
+            // Overdue by the rule of the menu's overdue section: the tray item asks for
+            // attention, with the count that shows it.
+            if (count && toDo->isExpired())
+                status.needsAttention = true;
             if (due->toMSecsSinceEpoch() < nextDue) {
                 nextDue = due->toMSecsSinceEpoch();
                 next = toDo;

@@ -5,9 +5,6 @@
 #include <QPixmap>
 #include <QTimer>
 
-// The exporter's menu object, to hold its change signals back while a menu is rebuilt.
-#include <qpa/qplatformmenu.h>
-
 namespace platform {
 
 namespace {
@@ -123,16 +120,12 @@ NSMenuItemPtr ExportedMenu::itemAt(const Path& path) const {
 
 void ExportedMenu::rebuild(const NSMenu* model) {
     const std::size_t fingerprint = model ? fingerprintOf(*model, 0x51ed) : 0;
-    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0)
+    if (model && model == m_model && fingerprint == m_fingerprint && m_rebuildCount > 0 && !m_stale)
         return; // as built: the host keeps its layout
     m_model = model;
     m_fingerprint = fingerprint;
+    m_stale = false;
     ++m_rebuildCount;
-    // The exporter tells the host of every item added or removed: thousands of signals
-    // for one rebuild, each making the host read the layout again. They are held back,
-    // and one change at the end tells of the new layout.
-    QObject* exporter = m_menu.platformMenu();
-    const bool wasBlocked = exporter && exporter->blockSignals(true);
     m_menu.clear();
     // The sub-menus of the last build go with their actions; none is shown while the
     // model is rebuilt (a host asks before it shows one).
@@ -142,12 +135,9 @@ void ExportedMenu::rebuild(const NSMenu* model) {
     m_subMenus.clear();
     if (model)
         fill(&m_menu, *model, Path());
-    if (!exporter || wasBlocked)
-        return;
-    exporter->blockSignals(false);
-    QAction announce;
-    m_menu.addAction(&announce);
-    m_menu.removeAction(&announce);
+    // One change for the whole build: a host reads the new layout once.
+    if (m_rebuilt)
+        m_rebuilt();
 }
 
 void ExportedMenu::fill(QMenu* into, const NSMenu& model, const Path& prefix) {

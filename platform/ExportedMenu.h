@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QMenu>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -19,13 +20,13 @@ namespace platform {
 // and the item's picture become one icon (the picture with a coloured dot, or the dot
 // alone). A menu longer than the limit keeps its head, its middle in sub-menus, and its
 // last section, as the self-drawn menu does. The Qt menu is built again in place, so that
-// an exporter watching it sends the new layout under the same path. Choosing an item
+// its exporter (DBusMenuExporter) sends the new layout under the same path. Choosing an item
 // calls its action with the item once the event that chose it has returned.
 class ExportedMenu {
 public:
     // How titles are marked up: a Qt-drawn menu takes "&" as the mark of a shortcut
-    // letter; the exported menu (com.canonical.dbusmenu) takes "_", and Qt turns the first
-    // "&" of a title into it on the way out.
+    // letter; the exported menu (com.canonical.dbusmenu) takes "_", and the exporter turns
+    // the first "&" of a title into it on the way out.
     enum class Markup { Qt, DBusMenu };
 
     static constexpr int defaultMaximumItemsPerLevel = 1500;
@@ -37,7 +38,14 @@ public:
     ExportedMenu& operator=(const ExportedMenu&) = delete;
 
     QMenu& menu() { return m_menu; }
-    void setMarkup(Markup markup) { m_markup = markup; }
+    // The next rebuild builds the menu anew in this markup.
+    void setMarkup(Markup markup) {
+        m_stale = m_stale || markup != m_markup;
+        m_markup = markup;
+    }
+    // Called after each rebuild that replaced the menu's entries (an exporter numbers
+    // them again and tells the hosts).
+    void setRebuiltHandler(std::function<void()> handler) { m_rebuilt = std::move(handler); }
 
     // Empties the Qt menu and fills it from the model; null leaves it empty. A model that
     // shows the same as at the last build keeps the menu as it is (a host is not told of
@@ -66,6 +74,8 @@ private:
     Markup m_markup;
     int m_maximumItemsPerLevel;
     int m_rebuildCount = 0;
+    std::function<void()> m_rebuilt;
+    bool m_stale = false;
     const NSMenu* m_model = nullptr;
     std::size_t m_fingerprint = 0;
     // Sub-menus of the current build (children of m_menu or of each other).

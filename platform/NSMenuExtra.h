@@ -15,6 +15,8 @@ struct NSMenuExtraStatus {
     int badgeCount = 0; // drawn on the icon when above 0
     // The picture drawn as a shape in the panel's text colour (a light or dark panel).
     bool symbolicImage = false;
+    // The item asks for the user's attention (a host may make it stand out).
+    bool needsAttention = false;
     std::optional<QString> toolTip; // absent: the host's own
     bool operator==(const NSMenuExtraStatus&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/Alert.h"
 #include "platform/CoreMenuExtra.h"
+#include "platform/DBusMenuExporter.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
@@ -25,10 +26,7 @@
 #include <QStyle>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstring>
-
-#include <unistd.h>
+#include <algorithm>
 
 using platform::NSLog;
 
@@ -69,34 +67,74 @@ TrayItem::TrayItem(MenuBarServer& server,
     : m_server(server), m_identifier(std::move(identifier)), m_location(std::move(location)),
       m_loaded(std::move(loaded)) {
     extra()->setHost(this);
-    // The next due to-do comes from a calendar file: shown as text, never as markup.
-    m_icon.setToolTip(platform::plainTextToolTip(extra()->status().toolTip.value_or(m_identifier)));
     // The exported menu: a StatusNotifierItem host draws it (right click, every click on
-    // Wayland); on an XEmbed tray Qt draws it at a right click.
+    // Wayland); on an XEmbed tray it opens here at a right click.
     m_exported.setMarkup(server.usesStatusNotifier() ? platform::ExportedMenu::Markup::DBusMenu
                                                      : platform::ExportedMenu::Markup::Qt);
+    m_exported.setRebuiltHandler([this] {
+        if (m_item)
+            m_item->menuExporter().menuRebuilt();
+    });
     if (platform::NSMenu* built = extra()->lastMenu())
         m_exported.rebuild(built);
     connect(&m_exported.menu(), &QMenu::aboutToShow, this, &TrayItem::exportedMenuRequested);
-    // An XEmbed tray leaves the right click to us: the menu opens next to the icon, as
-    // the rich one does, instead of at the pointer over the tray.
-    if (server.usesStatusNotifier())
-        m_icon.setContextMenu(&m_exported.menu());
-    connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayItem::activated);
     qApp->installEventFilter(this);
-    updateIcon();
-    m_icon.show();
+    showInTray();
 }
 
 TrayItem::~TrayItem() {
     // The open menus draw the extra's model: they go first, then the extra, then its code.
     delete m_menuWidget.data();
-    m_icon.setContextMenu(nullptr);
+    m_item.reset();
     m_exported.menu().hide();
     m_exported.rebuild(nullptr);
-    m_icon.hide();
+    m_icon.reset();
     extra()->setHost(nullptr);
     m_loaded.reset();
+}
+
+void TrayItem::showInTray() {
+    m_iconKey = IconKey();
+    if (!m_server.usesStatusNotifier()) {
+        m_icon = std::make_unique<QSystemTrayIcon>();
+        connect(m_icon.get(), &QSystemTrayIcon::activated, this, &TrayItem::activated);
+        updateToolTipAndStatus();
+        updateIcon();
+        m_icon->show();
+        return;
+    }
+    m_item = std::make_unique<platform::StatusNotifierItem>(m_identifier, m_exported.menu());
+    const std::optional<QVariant> name =
+        extra()->bundle()
+            ? extra()->bundle()->objectForInfoDictionaryKey(QStringLiteral("CFBundleName"))
+            : std::nullopt;
+    if (name && name->typeId() == QMetaType::QString && !name->toString().isEmpty())
+        m_item->setTitle(name->toString());
+    // On Wayland no self-drawn menu can open next to the icon: the host shows the
+    // exported menu at every click.
+    m_item->setItemIsMenu(MenuBarServer::onWayland());
+    connect(m_item.get(), &platform::StatusNotifierItem::activated, this,
+            &TrayItem::statusNotifierActivated);
+    connect(m_item.get(), &platform::StatusNotifierItem::secondaryActivated, this,
+            &TrayItem::popUpForClick);
+    connect(m_item.get(), &platform::StatusNotifierItem::contextMenuRequested, this,
+            &TrayItem::popUpForClick);
+    connect(&m_item->menuExporter(), &platform::DBusMenuExporter::aboutToShow, this,
+            &TrayItem::exportedMenuRequested);
+    updateToolTipAndStatus();
+    updateIcon();
+}
+
+void TrayItem::moveToStatusNotifier() {
+    if (m_item)
+        return;
+    closeMenu();
+    m_exported.menu().hide();
+    m_icon.reset();
+    m_exported.setMarkup(platform::ExportedMenu::Markup::DBusMenu);
+    if (platform::NSMenu* built = extra()->lastMenu())
+        m_exported.rebuild(built);
+    showInTray();
 }
 
 platform::NSImagePtr TrayItem::shownImage() const {
@@ -106,7 +144,9 @@ platform::NSImagePtr TrayItem::shownImage() const {
 }
 
 bool TrayItem::isInTray() const {
-    return m_icon.isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+    if (m_item)
+        return m_item->isRegistered();
+    return m_icon && m_icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 platform::NSMenu* TrayItem::openMenu() const {
@@ -115,16 +155,36 @@ platform::NSMenu* TrayItem::openMenu() const {
 
 namespace {
 
-// The picture with a count on it, at each size a tray may ask for.
-QIcon iconWithBadge(const QIcon& base, int count) {
-    const QString text = count > 99 ? QStringLiteral("99+") : QString::number(count);
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.drawPixmap(0, 0, base.pixmap(size, size));
+// The pixel sizes of the tray picture: those hosts ask for, and each at the screens'
+// device pixel ratio.
+QList<int> trayPictureSizes(qreal ratio) {
+    QList<int> sizes;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128}) {
+        sizes << size;
+        if (ratio > 1)
+            sizes << qRound(size * ratio);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+    return sizes;
+}
+
+// The picture at one pixel size: drawn from its source (an SVG stays sharp), as a shape
+// in the panel's text colour when symbolic, with the count on it when above 0.
+QImage trayPicture(const QIcon& base, int size, const std::optional<QColor>& ink, int count) {
+    QImage picture(size, size, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(0, 0, size, size), base.pixmap(QSize(size, size), 1.0));
+    if (ink) {
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(picture.rect(), *ink);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    if (count > 0) {
+        const QString text = count > 99 ? QStringLiteral("99+") : QString::number(count);
         const qreal diameter = size * 0.6;
         const QRectF badge(size - diameter, size - diameter, diameter, diameter);
         painter.setPen(Qt::NoPen);
@@ -136,43 +196,55 @@ QIcon iconWithBadge(const QIcon& base, int count) {
         painter.setFont(font);
         painter.setPen(Qt::white);
         painter.drawText(badge, Qt::AlignCenter, text);
-        painter.end();
-        icon.addPixmap(pixmap);
     }
-    return icon;
+    painter.end();
+    return picture;
 }
 
 } // namespace
 
-// The picture's shape in one colour, at each size a tray may ask for.
-QIcon symbolicIcon(const QIcon& picture, const QColor& color) {
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap = picture.pixmap(size, size);
-        QPainter painter(&pixmap);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), color);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
 void TrayItem::updateIcon() {
     const platform::NSImagePtr image = shownImage();
     const platform::NSMenuExtraStatus& status = extra()->status();
+    const QColor panelText = QGuiApplication::palette().color(QPalette::WindowText);
+    const qreal ratio = qApp->devicePixelRatio();
     // The tray draws the icon again at every change, so an unchanged picture is not set.
-    const IconKey key{image, status.badgeCount, status.symbolicImage,
-                      QGuiApplication::palette().color(QPalette::WindowText).rgba()};
+    const IconKey key{image, status.badgeCount, status.symbolicImage, panelText.rgba(), ratio};
     if (image && key == m_iconKey)
         return;
     m_iconKey = key;
     // An extra without a picture still needs something to click on.
-    QIcon base =
+    const QIcon base =
         image ? image->icon() : QApplication::style()->standardIcon(QStyle::SP_FileDialogListView);
-    if (status.symbolicImage) // the panel's text colour, light or dark
-        base = symbolicIcon(base, QGuiApplication::palette().color(QPalette::WindowText));
-    m_icon.setIcon(status.badgeCount > 0 ? iconWithBadge(base, status.badgeCount) : base);
+    const std::optional<QColor> ink =
+        status.symbolicImage ? std::optional<QColor>(panelText) : std::nullopt;
+    QList<QImage> pictures;
+    for (const int size : trayPictureSizes(ratio))
+        pictures << trayPicture(base, size, ink, status.badgeCount);
+    if (m_item) {
+        m_item->setIcon(pictures);
+        return;
+    }
+    QIcon icon;
+    for (const QImage& picture : pictures)
+        icon.addPixmap(QPixmap::fromImage(picture));
+    if (m_icon)
+        m_icon->setIcon(icon);
+}
+
+void TrayItem::updateToolTipAndStatus() {
+    const platform::NSMenuExtraStatus& status = extra()->status();
+    const QString tip = status.toolTip.value_or(m_identifier);
+    if (m_item) {
+        // The protocol's tool tip title is plain text.
+        m_item->setToolTip(tip);
+        m_item->setStatus(status.needsAttention
+                              ? platform::StatusNotifierItem::Status::NeedsAttention
+                              : platform::StatusNotifierItem::Status::Active);
+    } else if (m_icon) {
+        // The next due to-do comes from a calendar file: shown as text, never as markup.
+        m_icon->setToolTip(platform::plainTextToolTip(tip));
+    }
 }
 
 bool TrayItem::eventFilter(QObject* watched, QEvent* event) {
@@ -184,8 +256,7 @@ bool TrayItem::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TrayItem::menuExtraStatusChanged(platform::NSMenuExtra*) {
-    // The next due to-do comes from a calendar file: shown as text, never as markup.
-    m_icon.setToolTip(platform::plainTextToolTip(extra()->status().toolTip.value_or(m_identifier)));
+    updateToolTipAndStatus();
     updateIcon();
 }
 
@@ -215,31 +286,43 @@ void TrayItem::exportedMenuRequested() {
 void TrayItem::activated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        // A left click: the rich menu, which takes modifier keys. Wayland lets no program
-        // place a popup next to the icon; the desktop places it.
-        if (MenuBarServer::onWayland())
-            popUpAtPointer();
-        else
-            popUpAtIcon();
+        // A left click: the rich menu, which takes modifier keys.
+        popUpForClick();
         break;
     case QSystemTrayIcon::Context:
-        // A right click shows the exported menu: a StatusNotifierItem host draws it
-        // itself; on an XEmbed tray it opens here, next to the icon. A host that asks the
-        // item to show a menu itself (ContextMenu) gets the rich one.
-        if (!m_server.usesStatusNotifier()) {
-            closeMenu();
-            // Built first, so that it is placed by its new size; not again as it shows.
-            exportedMenuRequested();
-            m_exportedFresh = true;
-            m_exported.menu().popup(placeNextToIcon(m_exported.menu().sizeHint()));
-            m_exportedFresh = false;
-        } else if (!m_exported.menu().isVisible()) {
-            popUpAtIcon();
-        }
+        // A right click on an XEmbed tray shows the exported menu here, next to the icon.
+        popUpExported(std::nullopt);
         break;
     default:
         break;
     }
+}
+
+void TrayItem::statusNotifierActivated() {
+    // A host that still calls Activate where it should have shown the exported menu
+    // (Wayland, ItemIsMenu) gets that menu, placed by the compositor; on X11 a left click
+    // shows the rich menu at the icon.
+    if (MenuBarServer::onWayland())
+        popUpExported(QCursor::pos());
+    else
+        popUpAtIcon();
+}
+
+void TrayItem::popUpForClick() {
+    if (MenuBarServer::onWayland())
+        popUpAtPointer();
+    else
+        popUpAtIcon();
+}
+
+void TrayItem::popUpExported(std::optional<QPoint> at) {
+    closeMenu();
+    // Built first, so that it is placed by its new size; not again as it shows.
+    exportedMenuRequested();
+    m_exportedFresh = true;
+    QMenu& menu = m_exported.menu();
+    menu.popup(at ? *at : placeNextToIcon(menu.sizeHint()));
+    m_exportedFresh = false;
 }
 
 void TrayItem::popUpAtIcon() {
@@ -259,7 +342,7 @@ QPoint TrayItem::placeNextToIcon(const QSize& menuSize) const {
     // Next to the icon and the panel holding it, never over them. A StatusNotifierItem
     // host tells no icon geometry: the panel under the pointer (the click) stands in.
     const QPoint pointer = QCursor::pos();
-    const QRect icon = m_icon.geometry();
+    const QRect icon = m_icon ? m_icon->geometry() : QRect();
     QRect avoid = icon.isValid() ? icon : QRect(pointer, QSize(1, 1));
     if (const std::optional<QRect> panel = platform::panelUnderPointer())
         if (panel->contains(avoid.center()))
@@ -296,12 +379,14 @@ const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 } // namespace
 
 MenuBarServer::MenuBarServer(QObject* parent) : QObject(parent) {
-    // Qt chooses the tray protocol once, at the first tray icon: a StatusNotifierItem when
-    // a watcher with a host is there, XEmbed otherwise. The probe makes that happen now,
-    // while we look ourselves; a watcher that arrives later is met by a restart.
+    // Qt chooses its tray protocol once, at the first tray icon: its own
+    // StatusNotifierItem when a watcher with a host is there, XEmbed otherwise. The probe
+    // makes that happen first; then we look. With a host we show our own items and never
+    // a Qt tray icon; without one Qt's icons stay XEmbed ones, and a watcher that arrives
+    // later gets our items in their place.
+    m_protocolProbe = std::make_unique<QSystemTrayIcon>();
     watchForStatusNotifierWatcher();
     m_statusNotifier = statusNotifierHostRegistered();
-    m_protocolProbe = std::make_unique<QSystemTrayIcon>();
 }
 
 bool MenuBarServer::onWayland() {
@@ -336,24 +421,16 @@ void MenuBarServer::watchForStatusNotifierWatcher() {
 }
 
 void MenuBarServer::statusNotifierMaybeArrived() {
-    if (m_statusNotifier || m_restarting || !statusNotifierHostRegistered())
+    if (m_statusNotifier || !statusNotifierHostRegistered())
         return;
     // The icons are XEmbed ones, which this desktop's tray may not show at all (and it
-    // would draw no exported menu for them): start again, remembering what is loaded.
-    m_restarting = true;
+    // would draw no exported menu for them). Once moved, each item registers again by
+    // itself whenever a watcher restarts.
+    m_statusNotifier = true;
     NSLog(QStringLiteral("menubar-server :: tray :: a StatusNotifierItem host appeared; "
-                         "restarting to show the icons there"));
-    QTimer::singleShot(0, this, [this] {
-        while (!m_items.empty())
-            m_items.pop_back();
-        const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
-        char* const argv[] = {const_cast<char*>(program.constData()), nullptr};
-        ::execv(program.constData(), argv);
-        NSLog(QStringLiteral("menubar-server :: tray :: cannot restart: %1")
-                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        // Back as before, in the protocol Qt chose; no second attempt.
-        loadRemembered();
-    });
+                         "showing the icons there"));
+    for (const auto& item : m_items)
+        item->moveToStatusNotifier();
 }
 
 MenuBarServer::~MenuBarServer() {
@@ -511,7 +588,8 @@ QString MenuBarServer::ShownMenu() {
 }
 
 bool MenuBarServer::TrayAvailable() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return m_statusNotifier ? statusNotifierHostRegistered()
+                            : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void MenuBarServer::Quit() {
@@ -520,7 +598,7 @@ void MenuBarServer::Quit() {
 }
 
 void MenuBarServer::trayMaybeAvailable() {
-    if (m_loggedNoTray || QSystemTrayIcon::isSystemTrayAvailable())
+    if (m_loggedNoTray || m_statusNotifier || QSystemTrayIcon::isSystemTrayAvailable())
         return;
     m_loggedNoTray = true;
     NSLog(QStringLiteral("menubar-server :: tray :: no system tray is available; the icons "

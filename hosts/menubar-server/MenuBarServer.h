@@ -4,6 +4,7 @@
 #include "platform/MenuWidget.h"
 #include "platform/NSMenuExtra.h"
 #include "platform/PlugIn.h"
+#include "platform/StatusNotifierItem.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,11 +12,14 @@
 #include <QSystemTrayIcon>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class MenuBarServer;
 
-// One loaded menu extra: its plug-in, its tray icon and the menu popped up from it.
+// One loaded menu extra: its plug-in, its tray item and the menu popped up from it. The
+// item is a StatusNotifierItem of our own where the desktop has a watcher, or Qt's tray
+// icon on an XEmbed tray.
 class TrayItem : public QObject, public platform::NSMenuExtraHost {
     Q_OBJECT
 public:
@@ -34,6 +38,9 @@ public:
     platform::NSMenu* openMenu() const;
     // The menu the desktop draws (exported with the icon) or Qt draws at a right click.
     platform::ExportedMenu& exportedMenu() { return m_exported; }
+    // A StatusNotifierItem host appeared after the item went to an XEmbed tray: the
+    // item moves there.
+    void moveToStatusNotifier();
 
     // Asks the extra for its menu and shows it at the icon, or at the pointer when the
     // tray gives no place for the icon.
@@ -50,10 +57,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void showInTray();
     void popUp(platform::NSMenu* menu, bool atIcon);
+    // The rich menu for a click a host handed over: at the icon on X11; on Wayland the
+    // compositor places it.
+    void popUpForClick();
+    // The exported menu drawn here, as a plain menu: at the point, or next to the icon.
+    void popUpExported(std::optional<QPoint> at);
     QPoint placeNextToIcon(const QSize& menuSize) const;
     void updateIcon();
+    void updateToolTipAndStatus();
     void activated(QSystemTrayIcon::ActivationReason reason);
+    void statusNotifierActivated();
     // The host (or Qt, at a right click) is about to show the exported menu: the extra
     // builds its menu as for a click, and the exported menu follows.
     void exportedMenuRequested();
@@ -62,18 +77,21 @@ private:
     QString m_identifier;
     QString m_location;
     std::unique_ptr<platform::LoadedPrincipal<platform::NSMenuExtra>> m_loaded;
-    QSystemTrayIcon m_icon;
-    // The picture the tray icon shows now; null for the stand-in of an extra without one.
-    // What the icon was last drawn from: picture, badge, form, panel colour.
+    // What the icon was last drawn from: picture, badge, form, panel colour, scale.
     struct IconKey {
         platform::NSImagePtr image;
         int badge = 0;
         bool symbolic = false;
         QRgb panelText = 0;
+        qreal ratio = 1;
         friend bool operator==(const IconKey&, const IconKey&) = default;
     } m_iconKey;
     QPointer<platform::MenuWidget> m_menuWidget;
     platform::ExportedMenu m_exported;
+    // One of the two: the XEmbed tray's icon, or the StatusNotifierItem (exporting
+    // m_exported, so declared after it).
+    std::unique_ptr<QSystemTrayIcon> m_icon;
+    std::unique_ptr<platform::StatusNotifierItem> m_item;
     bool m_exportedRebuilt = false;
     bool m_exportedFresh = false;
 };
@@ -105,8 +123,8 @@ public:
 
     void trayMaybeAvailable();
 
-    // Whether the icons are StatusNotifierItems (a watcher with a host was there when Qt
-    // chose the protocol at start), drawn by the desktop with their exported menus.
+    // Whether the icons are StatusNotifierItems (a watcher with a host was there at start
+    // or has come since), drawn by the desktop with their exported menus.
     bool usesStatusNotifier() const { return m_statusNotifier; }
     // Whether the display server is Wayland, where no click reaches a self-drawn menu
     // placed next to the icon.
@@ -137,7 +155,8 @@ private:
     QStringList m_failedRemembered;
     bool m_loggedNoTray = false;
     bool m_statusNotifier = false;
-    bool m_restarting = false;
-    // Made at start so that Qt chooses the tray protocol then, when we look too.
+    // Made at start so that Qt chooses its tray protocol then, before we look: with no
+    // watcher there it stays with XEmbed for good, and a Qt tray icon made later never
+    // becomes a second StatusNotifierItem beside ours.
     std::unique_ptr<QSystemTrayIcon> m_protocolProbe;
 };

@@ -192,4 +192,11 @@ bool StatusNotifierPeer::callItem(const QString& method, int x, int y) const {
     return call(message).type() == QDBusMessage::ReplyMessage;
 }
 
+bool StatusNotifierPeer::watchStatus() {
+    const auto item = firstItem();
+    return item && QDBusConnection::sessionBus().connect(item->first, item->second, kItemInterface,
+                                                         QStringLiteral("NewStatus"), this,
+                                                         SLOT(itemNewStatus(QString)));
+}
+
 } // namespace traytest

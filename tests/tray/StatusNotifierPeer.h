@@ -68,6 +68,9 @@ public:
     bool clickMenuEntry(int id) const;
     // Calls a method of the first item (Activate, ContextMenu) at a point.
     bool callItem(const QString& method, int x, int y) const;
+    // Records the first item's NewStatus signals from now on.
+    bool watchStatus();
+    const QStringList& statusesSignalled() const { return m_statuses; }
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message);
@@ -78,9 +81,13 @@ signals:
     void StatusNotifierItemUnregistered(const QString& service);
     void StatusNotifierHostRegistered();
 
+private slots:
+    void itemNewStatus(const QString& status) { m_statuses << status; }
+
 private:
     QString menuPath() const;
     QStringList m_items;
+    QStringList m_statuses;
     bool m_started = false;
 };
 

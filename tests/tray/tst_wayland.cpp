@@ -106,9 +106,18 @@ private slots:
         QVERIFY(layout);
         const MenuNode* milk = layout->find(QStringLiteral("Buy milk, eggs"));
         QVERIFY(milk && milk->find(QStringLiteral("Complete")));
-        // A click the host hands over (Activate) shows the rich menu, as the compositor
-        // places it; the server stays up.
+        // The host is to show that menu at every click; one that still hands a click over
+        // (Activate) gets it drawn here, as the compositor places it. A middle click
+        // (SecondaryActivate) shows the rich menu. The server stays up.
+        QCOMPARE(peer.itemProperty(QStringLiteral("ItemIsMenu")).toBool(), true);
         QVERIFY(peer.callItem(QStringLiteral("Activate"), 10, 10));
+        QTRY_VERIFY(callServerAnswering(QStringLiteral("ShownMenu"))
+                        .toString()
+                        .contains(QStringLiteral("\"Buy milk, eggs\" enabled icon\n")));
+        QVERIFY(!callServerAnswering(QStringLiteral("ShownMenu"))
+                     .toString()
+                     .contains(QStringLiteral(" tag=")));
+        QVERIFY(peer.callItem(QStringLiteral("SecondaryActivate"), 10, 10));
         QTRY_VERIFY(callServerAnswering(QStringLiteral("ShownMenu"))
                         .toString()
                         .contains(QStringLiteral(" tag=")));
