@@ -228,6 +228,21 @@ void QL_Reminders::schedule(const std::vector<std::shared_ptr<QL_ToDo>>& toDos) 
         alarm.toDo = toDo;
         m_alarms.push_back(std::move(alarm));
     }
+    // A reminder still on screen whose alarm went (its to-do done or removed elsewhere,
+    // its date moved, its calendar hidden) is taken back: answering it would act on a
+    // to-do that no longer waits for it.
+    QSet<QString> keys;
+    for (const Alarm& alarm : m_alarms)
+        keys.insert(alarm.key);
+    for (auto it = m_open.begin(); it != m_open.end();) {
+        if (keys.contains(it->key)) {
+            ++it;
+            continue;
+        }
+        if (m_notifications)
+            m_notifications->close(it.key());
+        it = m_open.erase(it);
+    }
     arm();
 }
 

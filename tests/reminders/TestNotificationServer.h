@@ -48,6 +48,7 @@ public:
 
     const QList<Shown>& shown() const { return m_shown; }
     int calls() const { return m_calls; }
+    const QList<quint32>& closed() const { return m_closed; }
 
     // The user chooses an action: the server says so and closes the notification.
     void invoke(quint32 id, const QString& actionKey) {
@@ -78,7 +79,7 @@ public slots:
             {id, appName, summary, body, actions, expireTimeout, platform::Clock::now()});
         return id;
     }
-    void CloseNotification(uint id) { Q_UNUSED(id); }
+    void CloseNotification(uint id) { m_closed.append(id); }
     QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
 
 private:
@@ -87,6 +88,7 @@ private:
 
     QDBusConnection m_bus;
     QList<Shown> m_shown;
+    QList<quint32> m_closed;
     quint32 m_lastId = 0;
     int m_calls = 0;
     bool m_failing = false;

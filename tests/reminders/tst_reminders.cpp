@@ -310,6 +310,21 @@ private slots:
         extra.refreshMenu();
         QCOMPARE(extra.reminders()->nextReminder(), std::optional(at(15, 11, 0)));
 
+        // The reminder still on screen is taken back once its to-do is done elsewhere;
+        // those answered were closed by the server already.
+        QByteArray bytes = fileBytes(dataPath(home));
+        QVERIFY(bytes.contains("SUMMARY:Missed this morning\r\n"));
+        bytes.replace("SUMMARY:Missed this morning\r\n",
+                      "SUMMARY:Missed this morning\r\nSTATUS:COMPLETED\r\n"
+                      "COMPLETED:20261208T000000Z\r\n");
+        QFile file(dataPath(home));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(bytes), bytes.size());
+        file.close();
+        QVERIFY(server.closed().isEmpty());
+        extra.refreshMenu();
+        QTRY_COMPARE(server.closed(), (QList<quint32>{server.shown().at(0).id}));
+
         // Nothing else was shown: not the completed one, the hidden calendar's, the
         // subscription's, nor the one missed more than a day ago.
         QStringList summaries;
