@@ -326,6 +326,8 @@ void QL_Reminders::show(const Alarm& alarm) {
         note.body = m_text(QStringLiteral("DUE_DATE_TOOLTIP")) + QStringLiteral(": ") + due;
     note.actions = {{completeAction, m_text(QStringLiteral("COMPLETE_TO_DO"))},
                     {snoozeAction, m_text(QStringLiteral("REMINDER_SNOOZE"))}};
+    // The server finds the name and icon of the application menu's entry by it.
+    note.hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("quillo"));
     // A reminder stays until the user answers it.
     note.expireTimeout = 0;
     const Shown shown{alarm.identity, alarm.key};

@@ -24,6 +24,7 @@ public:
         QString summary;
         QString body;
         QStringList actions;
+        QVariantMap hints;
         int expireTimeout = -1;
         QDateTime when;
     };
@@ -68,7 +69,6 @@ public slots:
                 const QVariantMap& hints, int expireTimeout) {
         Q_UNUSED(replacesId);
         Q_UNUSED(appIcon);
-        Q_UNUSED(hints);
         ++m_calls;
         if (m_failing) {
             sendErrorReply(refusal, QStringLiteral("refused by the test"));
@@ -76,7 +76,7 @@ public slots:
         }
         const quint32 id = ++m_lastId;
         m_shown.append(
-            {id, appName, summary, body, actions, expireTimeout, platform::Clock::now()});
+            {id, appName, summary, body, actions, hints, expireTimeout, platform::Clock::now()});
         return id;
     }
     void CloseNotification(uint id) { m_closed.append(id); }

@@ -257,6 +257,7 @@ private slots:
         QCOMPARE(first.actions, (QStringList{"complete", QL_LocalizedString("COMPLETE_TO_DO"),
                                              "snooze", QL_LocalizedString("REMINDER_SNOOZE")}));
         QCOMPARE(first.expireTimeout, 0);
+        QCOMPARE(first.hints.value("desktop-entry"), QVariant("quillo"));
         // Each is shown once, whatever the rebuilds.
         extra.refreshMenu();
         extra.refreshMenu();
