@@ -163,6 +163,10 @@ bool ServerProcess::quit() {
     return m_process.waitForFinished(10000);
 }
 
+bool ServerProcess::quitCleanly() {
+    return quit() && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
 QString ServerProcess::log() {
     m_log += m_process.readAllStandardError();
     return QString::fromUtf8(m_log);

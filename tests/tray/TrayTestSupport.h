@@ -71,7 +71,9 @@ public:
     ~ServerProcess(); // asks it to quit, then waits
     bool start();     // true once it owns its bus name
     bool quit();      // through its Quit method; true once it has exited
-    QString log();    // standard error so far
+    // Quit, and it exited normally with code 0.
+    bool quitCleanly();
+    QString log(); // standard error so far
     QProcess& process() { return m_process; }
 
 private:

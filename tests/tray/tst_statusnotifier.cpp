@@ -100,44 +100,51 @@ QByteArray toDoText(const QString& path, const QByteArray& summary) {
     "----\n"                                                                                       \
     "\"Quillo Settings…\"\n"
 
-// The largest picture of an IconPixmap property: a(iiay), ARGB32 in network byte order.
-QImage largestIconPixmap(const QVariant& property) {
+struct IconPixmap {
+    int width = 0;
+    int height = 0;
+    QByteArray bytes; // ARGB32 in network byte order
+    bool holdsItsPixels() const { return bytes.size() == qsizetype(width) * height * 4; }
+};
+
+// The pictures of an IconPixmap property, a(iiay).
+QList<IconPixmap> iconPixmaps(const QVariant& property) {
     const QDBusArgument argument = property.value<QDBusArgument>();
-    QImage largest;
+    QList<IconPixmap> pixmaps;
     argument.beginArray();
     while (!argument.atEnd()) {
-        int width = 0, height = 0;
-        QByteArray bytes;
+        IconPixmap pixmap;
         argument.beginStructure();
-        argument >> width >> height >> bytes;
+        argument >> pixmap.width >> pixmap.height >> pixmap.bytes;
         argument.endStructure();
-        if (width <= largest.width() || bytes.size() < qsizetype(width) * height * 4)
+        pixmaps << pixmap;
+    }
+    argument.endArray();
+    return pixmaps;
+}
+
+// The largest picture of an IconPixmap property.
+QImage largestIconPixmap(const QVariant& property) {
+    QImage largest;
+    for (const IconPixmap& pixmap : iconPixmaps(property)) {
+        if (pixmap.width <= largest.width() ||
+            pixmap.bytes.size() < qsizetype(pixmap.width) * pixmap.height * 4)
             continue;
-        QImage image(width, height, QImage::Format_ARGB32);
-        const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x, p += 4)
+        QImage image(pixmap.width, pixmap.height, QImage::Format_ARGB32);
+        const auto* p = reinterpret_cast<const uchar*>(pixmap.bytes.constData());
+        for (int y = 0; y < pixmap.height; ++y)
+            for (int x = 0; x < pixmap.width; ++x, p += 4)
                 image.setPixel(x, y, qRgba(p[1], p[2], p[3], p[0]));
         largest = image;
     }
-    argument.endArray();
     return largest;
 }
 
-// The pixel sizes of an IconPixmap property, each checked to hold its pixels.
+// The pixel sizes of an IconPixmap property, each checked to hold its pixels (-1 if not).
 QList<int> iconPixmapSizes(const QVariant& property) {
-    const QDBusArgument argument = property.value<QDBusArgument>();
     QList<int> sizes;
-    argument.beginArray();
-    while (!argument.atEnd()) {
-        int width = 0, height = 0;
-        QByteArray bytes;
-        argument.beginStructure();
-        argument >> width >> height >> bytes;
-        argument.endStructure();
-        sizes << (width == height && bytes.size() == qsizetype(width) * height * 4 ? width : -1);
-    }
-    argument.endArray();
+    for (const IconPixmap& pixmap : iconPixmaps(property))
+        sizes << (pixmap.width == pixmap.height && pixmap.holdsItsPixels() ? pixmap.width : -1);
     std::sort(sizes.begin(), sizes.end());
     return sizes;
 }

@@ -90,10 +90,7 @@ private slots:
                         .toString()
                         .contains(QStringLiteral("\"Buy milk, eggs\" enabled")));
         QVERIFY(!server.log().contains(QStringLiteral("restarting")));
-        QVERIFY(server.quit());
-        QVERIFY2(server.process().exitStatus() == QProcess::NormalExit &&
-                     server.process().exitCode() == 0,
-                 qPrintable(server.log().right(2500)));
+        QVERIFY2(server.quitCleanly(), qPrintable(server.log().right(2500)));
     }
 
     void exportedMenuServed() {
@@ -121,10 +118,7 @@ private slots:
         QTRY_VERIFY(callServerAnswering(QStringLiteral("ShownMenu"))
                         .toString()
                         .contains(QStringLiteral(" tag=")));
-        QVERIFY(server.quit());
-        QVERIFY2(server.process().exitStatus() == QProcess::NormalExit &&
-                     server.process().exitCode() == 0,
-                 qPrintable(server.log().right(2500)));
+        QVERIFY2(server.quitCleanly(), qPrintable(server.log().right(2500)));
     }
 };
 
