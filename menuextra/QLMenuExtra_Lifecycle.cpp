@@ -64,6 +64,11 @@ void QLMenuExtra::installAndRegisterHotKey() {
     if (!m_hotKeyHandler)
         platform::InstallEventHandler(target, openMenuHotKeyHandler, 1, &kHotKeyPressed, this,
                                       &m_hotKeyHandler);
+    // The names a desktop's shortcut settings show for the keys.
+    platform::SetEventHotKeyDescription(kOpenMenuHotKeyID,
+                                        localizedText(QStringLiteral("HOT_KEY_gQLk_1")));
+    platform::SetEventHotKeyDescription(kQuickAddHotKeyID,
+                                        localizedText(QStringLiteral("HOT_KEY_gQLk_2")));
     const QL_Preferences& preferences = QL_Preferences::sharedPreferences();
     // A combination that cannot be had (another program holds it, no X11) is logged by
     // the platform; the menu works without it.

@@ -1,13 +1,9 @@
 #include "platform/HotKeys.h"
 
-#include "platform/Bundle.h"
 #include "platform/Log.h"
-#include "platform/PaneFolders.h"
 #include "platform/ShortcutsPortal.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QtGui/qguiapplication_platform.h>
@@ -99,6 +95,7 @@ struct State {
     std::vector<std::unique_ptr<OpaqueEventHandlerRef>> handlers;
     std::vector<std::unique_ptr<OpaqueEventHotKeyRef>> hotKeys;
     std::set<QString> logged;
+    std::vector<std::pair<EventHotKeyID, QString>> descriptions;
     GetKeysSource keysSource;
     std::unique_ptr<HotKeyFilter> filter;
     xcb_key_symbols_t* symbols = nullptr;
@@ -245,29 +242,13 @@ QString shortcutIdOf(EventHotKeyID id) {
     return signature + QLatin1Char('-') + QString::number(id.id);
 }
 
-// What the desktop's shortcut settings show for a hot key: the text of
-// HOT_KEY_<signature>_<id> in the table "Quillo" of the settings pane, looked for where
-// the pane is installed; the id itself when there is no such text.
+// What the desktop's shortcut settings show for a hot key: the text its owner gave, or
+// the id itself.
 QString shortcutDescriptionOf(EventHotKeyID id) {
-    const QString shortcutId = shortcutIdOf(id);
-    QStringList folders;
-    for (FolderDomain domain : {FolderDomain::Local, FolderDomain::User})
-        if (const std::optional<QString> folder = preferencePanesFolder(domain))
-            folders << *folder;
-    folders << fixedPreferencePanesFolder()
-            << QDir::homePath() + QStringLiteral("/Library/PreferencePanes");
-    for (const QString& folder : folders) {
-        const QString pane = folder + QStringLiteral("/Quillo.prefPane");
-        if (!QFileInfo::exists(pane))
-            continue;
-        if (const auto bundle = Bundle::bundleWithPath(pane)) {
-            QString key = QStringLiteral("HOT_KEY_") + shortcutId;
-            key.replace(QLatin1Char('-'), QLatin1Char('_'));
-            return bundle->localizedStringForKey(key, shortcutId, QStringLiteral("Quillo"));
-        }
-        break;
-    }
-    return shortcutId;
+    for (const auto& [known, description] : state().descriptions)
+        if (known == id && !description.isEmpty())
+            return description;
+    return shortcutIdOf(id);
 }
 
 // The set to bind; an identifier registered twice is bound once (the first, as the X11
@@ -431,6 +412,16 @@ OSStatus RemoveEventHandler(EventHandlerRef handler) {
         return paramErr;
     list.erase(it);
     return noErr;
+}
+
+void SetEventHotKeyDescription(EventHotKeyID id, const QString& description) {
+    auto& descriptions = state().descriptions;
+    for (auto& [known, text] : descriptions)
+        if (known == id) {
+            text = description;
+            return;
+        }
+    descriptions.emplace_back(id, description);
 }
 
 OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, EventHotKeyID id,

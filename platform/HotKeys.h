@@ -112,6 +112,9 @@ OSStatus RemoveEventHandler(EventHandlerRef handler);
 // combination). Through the portal the result is noErr once the binding is on its way:
 // the portal's refusal comes later and is logged, and a press the desktop reports
 // (Activated) sends the same event.
+// What the desktop's shortcut settings name the hot key with this identifier (the
+// shortcuts portal shows it); its identifier when none was given. Set before registering.
+void SetEventHotKeyDescription(EventHotKeyID id, const QString& description);
 OSStatus RegisterEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, EventHotKeyID id,
                              EventTargetRef target, std::uint32_t options, EventHotKeyRef* outRef);
 OSStatus UnregisterEventHotKey(EventHotKeyRef hotKey);
